@@ -1,0 +1,160 @@
+#include "cli/find_command.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/build.h"
+#include "index/calendar.h"
+#include "index/prune.h"
+#include "platform/fs.h"
+#include "platform/local_zone.h"
+#include "platform/text.h"
+#include "search/find.h"
+
+namespace chronosift {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] FOLDER...\n";
+
+struct Arguments {
+    std::optional<Criterion> criterion;
+    std::optional<CivilDate> date;
+    bool longFormat = false;
+    char terminator = '\n';
+    std::vector<std::string> folders;
+};
+
+int usageError(std::FILE* err, const std::string& message) {
+    std::fprintf(err, "chronosift-find: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+// A search-folder row from a folder argument: absolute, without repeated "/" or "." parts, and
+// ending in exactly one "/".
+std::string rowFor(std::string_view argument) {
+    std::string path = argument.starts_with('/') ? std::string()
+                                                  : platform::currentFolder() + "/";
+    path.append(argument);
+    std::string row = "/";
+    size_t at = 0;
+    while (at < path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string_view part(path.data() + at, end - at);
+        if (!part.empty() && part != ".") {
+            row.append(part);
+            row.push_back('/');
+        }
+        at = end + 1;
+    }
+    return row;
+}
+
+std::string criterionName(Criterion c) {
+    return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
+}
+
+}  // namespace
+
+int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    Arguments args;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
+            args.folders.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsDone = true;
+        } else if (arg == "--after" || arg == "--before" || arg == "--on") {
+            const Criterion c = arg == "--after"    ? Criterion::After
+                                : arg == "--before" ? Criterion::Before
+                                                    : Criterion::On;
+            if (args.criterion) {
+                return usageError(err, "give only one of --after, --before and --on");
+            }
+            if (i + 1 >= argc) {
+                return usageError(err, criterionName(c) + " needs a date");
+            }
+            args.criterion = c;
+            args.date = parseIsoDate(argv[++i]);
+            if (!args.date) {
+                return usageError(err, "'" + platform::displayText(argv[i]) +
+                                           "' is not a date from 1601-01-01 to 9999-12-31 "
+                                           "written as YYYY-MM-DD");
+            }
+        } else if (arg == "--long") {
+            args.longFormat = true;
+        } else if (arg == "-0") {
+            args.terminator = '\0';
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, out);
+            return 0;
+        } else {
+            return usageError(err, "unknown option '" + platform::displayText(arg) + "'");
+        }
+    }
+    if (!args.criterion) {
+        return usageError(err, "give one of --after, --before and --on with a date");
+    }
+    if (args.folders.empty()) {
+        return usageError(err, "no folder given");
+    }
+
+    std::vector<std::string> rows;
+    for (const std::string& folder : args.folders) {
+        rows.push_back(rowFor(folder));
+    }
+    for (const PruneMark& mark : pruneNestedRows(rows)) {
+        std::fprintf(err, "%s\n", platform::displayText(mark.message).c_str());
+        rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(mark.row));
+    }
+
+    const IndexSnapshot index = buildIndex(rows);
+    for (const FileIndex::Row& row : index->rows()) {
+        if (row.root == kNoFolder) {
+            std::fprintf(err, "chronosift-find: warning: skipping %s\n",
+                         row.error.message().c_str());
+        }
+    }
+    for (const platform::FsError& error : index->errors()) {
+        std::fprintf(err, "chronosift-find: warning: cannot read %s\n", error.message().c_str());
+    }
+
+    const std::vector<FileId> matches = findMatches(*index, *args.criterion, dayNumber(*args.date));
+    platform::LocalZone zone;
+    std::string buffer;
+    buffer.reserve(1 << 16);
+    for (FileId id : matches) {
+        index->appendPath(id, buffer);
+        if (args.longFormat) {
+            buffer.push_back('\t');
+            const int64_t t = index->time(id);
+            if (t != kNoTime) {
+                buffer.append(isoLocalText(zone.localSeconds(t)));
+            }
+        }
+        buffer.push_back(args.terminator);
+        if (buffer.size() >= (1 << 16) - 8192) {
+            std::fwrite(buffer.data(), 1, buffer.size(), out);
+            buffer.clear();
+        }
+    }
+    std::fwrite(buffer.data(), 1, buffer.size(), out);
+    if (std::fflush(out) != 0) {
+        std::fprintf(err, "chronosift-find: cannot write the results: %s\n",
+                     platform::errorText(errno).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace chronosift

@@ -1,0 +1,38 @@
+// Calendar arithmetic on day numbers, and the date value: days since 1899-12-30 00:00:00 with the
+// time of day as the fraction. Pure functions; no time zone is involved here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace chronosift {
+
+struct CivilDate {
+    int64_t year = 0;
+    unsigned month = 1;  // 1..12
+    unsigned day = 1;    // 1..31
+    bool operator==(const CivilDate&) const = default;
+};
+
+// Day number 0 is 1899-12-30; negative before it.
+int64_t dayNumber(const CivilDate& date);
+CivilDate civilDate(int64_t dayNumber);
+
+// The day number of a moment given as seconds since 1970-01-01 00:00:00 on the same clock.
+int64_t dayNumberOfSeconds(int64_t seconds);
+
+// The date value of a local tick count (100 ns since 1601-01-01 00:00:00 local time): ticks /
+// 864,000,000,000 − 109,205. Outside the years 100 to 9999 the value is 0 (day zero).
+double dateValueFromLocalTicks(int64_t localTicks);
+// The same for local seconds since 1970-01-01 00:00:00.
+double dateValueFromLocalSeconds(int64_t localSeconds);
+
+// "YYYY-MM-DD", strictly, years 1601 to 9999. Nothing for anything else.
+std::optional<CivilDate> parseIsoDate(std::string_view text);
+
+// "YYYY-MM-DD hh:mm:ss", or the date alone at exactly 00:00:00, of local seconds since 1970.
+std::string isoLocalText(int64_t localSeconds);
+
+}  // namespace chronosift

@@ -1,0 +1,97 @@
+// The file index: every file below the search folders, with its last-modified time.
+//
+// Promises:
+// - A finished index never changes. It is shared through `std::shared_ptr<const FileIndex>`, so
+//   a result list made from it may outlive a newer build.
+// - Files are numbered 0 to fileCount() − 1 in index order: search-folder rows from top to bottom;
+//   within a row its folder, then its subfolders level by level, grouped by parent in the order
+//   of the level above, each parent's children in enumeration order; within a folder its files
+//   in enumeration order.
+// - Paths are bytes and are rebuilt on demand from a folder table and a shared name store.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace chronosift {
+
+using FileId = uint32_t;
+using FolderId = uint32_t;
+inline constexpr FolderId kNoFolder = std::numeric_limits<FolderId>::max();
+// The time of an entry that vanished before its time was read.
+inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
+
+class FileIndex {
+public:
+    // One folder's files, laid out in one block: times, then name offsets, then names.
+    struct Folder {
+        const char* name = nullptr;  // a subfolder's name, or a row's path without its last "/"
+        const char* block = nullptr;
+        FolderId parent = kNoFolder;
+        FileId firstFile = 0;
+        uint32_t fileCount = 0;
+        uint32_t nameLength = 0;
+
+        std::string_view folderName() const { return {name, nameLength}; }
+        const int64_t* times() const { return reinterpret_cast<const int64_t*>(block); }
+        const uint32_t* nameOffsets() const {
+            return reinterpret_cast<const uint32_t*>(block + sizeof(int64_t) * fileCount);
+        }
+        const char* names() const {
+            return block + sizeof(int64_t) * fileCount + sizeof(uint32_t) * (fileCount + 1);
+        }
+        // The name and the time of the folder's i-th file.
+        std::string_view fileName(uint32_t i) const {
+            const uint32_t* offsets = nameOffsets();
+            return {names() + offsets[i], offsets[i + 1] - offsets[i]};
+        }
+        int64_t fileTime(uint32_t i) const { return times()[i]; }
+    };
+
+    // A search-folder row and what became of it.
+    struct Row {
+        std::string text;             // as given, ending in "/"
+        FolderId root = kNoFolder;    // kNoFolder when the row could not be opened
+        platform::FsError error;      // why not, when root is kNoFolder
+    };
+
+    size_t fileCount() const { return fileCount_; }
+    size_t folderCount() const { return folders_.size(); }
+    const std::vector<Row>& rows() const { return rows_; }
+    const Folder& folder(FolderId id) const { return folders_[id]; }
+    const std::vector<Folder>& folders() const { return folders_; }
+    // Folders below the rows that could not be read. The walk went on without them.
+    const std::vector<platform::FsError>& errors() const { return errors_; }
+
+    FolderId folderOf(FileId file) const;
+    std::string_view name(FileId file) const;
+    int64_t time(FileId file) const;  // UTC seconds, or kNoTime
+
+    // A folder's path without the trailing "/" ("" for the root folder itself).
+    void appendFolderPath(FolderId folder, std::string& out) const;
+    // The folder's path, "/", the name: "/name" in the root.
+    void appendPath(FileId file, std::string& out) const;
+    std::string path(FileId file) const;
+
+    // Memory the index holds, for the benchmark.
+    size_t bytesUsed() const;
+
+private:
+    friend class IndexBuilder;
+    std::vector<Folder> folders_;
+    std::vector<Row> rows_;
+    std::vector<platform::FsError> errors_;
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    size_t chunkBytes_ = 0;
+    size_t fileCount_ = 0;
+};
+
+using IndexSnapshot = std::shared_ptr<const FileIndex>;
+
+}  // namespace chronosift

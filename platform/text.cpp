@@ -1,0 +1,62 @@
+#include "platform/text.h"
+
+#include <cstdint>
+
+namespace chronosift::platform {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not valid.
+size_t validSequence(std::string_view s) {
+    const auto b0 = static_cast<uint8_t>(s[0]);
+    if (b0 < 0x80) {
+        return 1;
+    }
+    size_t length = 0;
+    uint32_t min = 0;
+    uint32_t cp = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, cp = b0 & 0x1F;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, cp = b0 & 0x0F;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (s.size() < length) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        if ((b & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not text.
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string displayText(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        size_t n = validSequence(bytes);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            n = 1;
+        } else {
+            out.append(bytes.substr(0, n));
+        }
+        bytes.remove_prefix(n);
+    }
+    return out;
+}
+
+}  // namespace chronosift::platform

@@ -1,0 +1,12 @@
+// Turning byte names into text for display. Paths are kept as bytes everywhere else.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace chronosift::platform {
+
+// The bytes as UTF-8, each byte of an invalid sequence shown as U+FFFD.
+std::string displayText(std::string_view bytes);
+
+}  // namespace chronosift::platform

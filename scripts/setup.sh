@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Chronosift need on Debian 12. Safe to run again:
+# it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev libgtest-dev
+  fonts-liberation
+  fd-find findutils trash-cli
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  "${as_root[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi

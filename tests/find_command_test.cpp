@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/temp_tree.h"
+
+namespace {
+
+using testsupport::makeDir;
+using testsupport::makeFile;
+using testsupport::runProgram;
+using testsupport::TempDir;
+using testsupport::utcTime;
+
+const std::string kFind = CHRONOSIFT_FIND;
+const std::string kUsage =
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] FOLDER...\n";
+
+std::vector<std::string> lines(const std::string& text, char end = '\n') {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t stop = text.find(end, at);
+        EXPECT_NE(stop, std::string::npos) << "every entry ends with its terminator";
+        if (stop == std::string::npos) {
+            break;
+        }
+        out.push_back(text.substr(at, stop - at));
+        at = stop + 1;
+    }
+    return out;
+}
+
+TEST(FindCommand, BadUsageExitsTwoWithOneLineAndTheUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--before", "2010-01-01"},
+        {"--before", "2010-02-30", "/tmp"},
+        {"--before"},
+        {"--sideways", "2010-01-01", "/tmp"},
+        {"--before", "2010-01-01", "--after", "2011-01-01", "/tmp"},
+        {"/tmp"},
+    };
+    for (const auto& args : cases) {
+        std::vector<std::string> argv{kFind};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto result = runProgram(argv);
+        EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.out, "");
+        const auto errLines = lines(result.err);
+        ASSERT_EQ(errLines.size(), 2u) << result.err;
+        EXPECT_TRUE(errLines[0].starts_with("chronosift-find: ")) << errLines[0];
+        EXPECT_EQ(errLines[1] + "\n", kUsage);
+    }
+}
+
+TEST(FindCommand, MissingOrNonFolderIsWarnedAndSkipped) {
+    TempDir tmp, other;
+    makeFile(tmp / "file", utcTime(2000, 1, 1, 12));
+    makeFile(other / "plain", utcTime(2000, 1, 1, 12));
+    const auto result = runProgram(
+        {kFind, "--before", "2010-01-01", other / "nothing", other / "plain", tmp.path()});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, tmp / "file\n");
+    EXPECT_EQ(result.err, "chronosift-find: warning: skipping " + other / "nothing/" +
+                              ": No such file or directory\n"
+                              "chronosift-find: warning: skipping " + other / "plain/" +
+                              ": Not a directory\n");
+}
+
+TEST(FindCommand, PrunesWithMessagesAndListsEachFileOnce) {
+    TempDir tmp;
+    makeDir(tmp / "a/b/c");
+    makeFile(tmp / "a/one", utcTime(2000, 1, 1, 12));
+    makeFile(tmp / "a/b/two", utcTime(2000, 1, 1, 12));
+    makeFile(tmp / "a/b/c/three", utcTime(2000, 1, 1, 12));
+    const auto result = runProgram(
+        {kFind, "--before", "2010-01-01", tmp / "a/b/c", tmp / "a", tmp / "a/b/"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(lines(result.out),
+              (std::vector<std::string>{tmp / "a/one", tmp / "a/b/two", tmp / "a/b/c/three"}));
+    const std::string tail =
+        " will be removed because it is a subfolder of another folder that you added.";
+    EXPECT_EQ(result.err, tmp / "a/b/" + tail + "\n" + tmp / "a/b/c/" + tail + "\n");
+}
+
+TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
+    testsupport::ScopedTimeZone tz("UTC");
+    TempDir tmp;
+    const std::string odd = "line\nbreak-\xFF";
+    makeFile(tmp / odd, utcTime(2005, 5, 5, 5, 6, 7));
+    makeFile(tmp / "midnight", utcTime(2005, 5, 6));
+    makeFile(tmp / "new", utcTime(2020, 1, 1));
+    auto nul = runProgram({kFind, "--before", "2010-01-01", "-0", tmp.path()}, {"TZ=UTC"});
+    EXPECT_EQ(nul.exitCode, 0);
+    auto entries = lines(nul.out, '\0');
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{tmp / odd, tmp / "midnight"}));
+
+    auto longForm = runProgram({kFind, "--on", "2005-05-06", "--long", tmp.path()}, {"TZ=UTC"});
+    EXPECT_EQ(longForm.out, tmp / "midnight\t2005-05-06\n");
+    longForm = runProgram({kFind, "--after", "2005-05-04", "--long", tmp.path()},
+                          {"TZ=Asia/Tokyo"});
+    auto longLines = lines(longForm.out);
+    std::sort(longLines.begin(), longLines.end());
+    ASSERT_EQ(longLines.size(), 4u);  // the name with a newline spans two lines
+    EXPECT_EQ(longLines[0], tmp / "line");
+    EXPECT_EQ(longLines[1], tmp / "midnight\t2005-05-06 09:00:00");
+    EXPECT_EQ(longLines[2], tmp / "new\t2020-01-01 09:00:00");
+    EXPECT_EQ(longLines[3], "break-\xFF\t2005-05-05 14:06:07");
+}
+
+TEST(FindCommand, RelativeFoldersAreTakenFromTheWorkingFolder) {
+    TempDir tmp;
+    makeDir(tmp / "rel");
+    makeFile(tmp / "rel/x", utcTime(2000, 1, 1, 12));
+    const auto result = runProgram({"/bin/sh", "-c",
+                                    "cd '" + tmp.path() + "' && exec '" + kFind +
+                                        "' --before 2010-01-01 ./rel"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, tmp / "rel/x\n");
+}
+
+}  // namespace

@@ -1,0 +1,389 @@
+#include "index/build.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "index/calendar.h"
+#include "platform/local_zone.h"
+#include "platform/text.h"
+#include "support/temp_tree.h"
+
+namespace chronosift {
+namespace {
+
+using testsupport::makeDir;
+using testsupport::makeFile;
+using testsupport::makeLink;
+using testsupport::TempDir;
+
+std::vector<std::string> allPaths(const FileIndex& index) {
+    std::vector<std::string> paths;
+    for (FileId id = 0; id < index.fileCount(); ++id) {
+        paths.push_back(index.path(id));
+    }
+    return paths;
+}
+
+IndexSnapshot build(const std::vector<std::string>& rows, BuildOptions options = {}) {
+    IndexSnapshot index = buildIndex(rows, options);
+    EXPECT_NE(index, nullptr);
+    return index;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// What the index must hold for one folder, worked out independently with plain readdir: level
+// by level, grouped by parent in the order of the level above, files in enumeration order.
+std::vector<std::string> expectedWalk(const std::string& folder) {
+    std::vector<std::string> files;
+    std::vector<std::string> level{folder};
+    while (!level.empty()) {
+        std::vector<std::string> next;
+        for (const std::string& f : level) {
+            for (const std::string& name : testsupport::listFolder(f)) {
+                const std::string path = f + "/" + name;
+                if (isFolder(path)) {
+                    if (name[0] != '.') {
+                        next.push_back(path);
+                    }
+                } else if (name[0] != '~') {
+                    files.push_back(path);
+                }
+            }
+        }
+        level = std::move(next);
+    }
+    return files;
+}
+
+// Files in a fixed shape: three levels, several parents, several children each.
+void makeTree(const std::string& root) {
+    makeFile(root + "/r1");
+    makeFile(root + "/r2");
+    for (const char* p : {"A", "B", "C"}) {
+        const std::string parent = root + "/" + p;
+        makeDir(parent);
+        makeFile(parent + "/f" + p);
+        for (const char* c : {"1", "2", "3"}) {
+            const std::string child = parent + "/" + p + c;
+            makeDir(child);
+            makeFile(child + "/g" + p + c);
+            makeFile(child + "/h" + p + c);
+            makeDir(child + "/deep");
+            makeFile(child + "/deep/z" + p + c);
+        }
+    }
+}
+
+TEST(IndexOrder, LevelByLevelGroupedByParent) {
+    TempDir tmp;
+    makeTree(tmp.path());
+    const auto index = build({tmp.path() + "/"}, {.threads = 2});
+    const auto paths = allPaths(*index);
+    EXPECT_EQ(paths, expectedWalk(tmp.path()));
+    ASSERT_EQ(paths.size(), 2u + 3u + 9u * 2u + 9u);
+
+    // Depth never decreases along the index, and the first level's folders come in the order
+    // their parent enumerates them.
+    auto depth = [&](const std::string& p) { return std::count(p.begin(), p.end(), '/'); };
+    EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end(),
+                               [&](const auto& a, const auto& b) { return depth(a) < depth(b); }));
+    std::vector<std::string> firstLevel;
+    for (const auto& name : testsupport::listFolder(tmp.path())) {
+        if (isFolder(tmp / name)) {
+            firstLevel.push_back(tmp / name + "/f" + name);
+        }
+    }
+    std::vector<std::string> indexedFirstLevel;
+    for (const auto& p : paths) {
+        if (p.find("/f", tmp.path().size()) == tmp.path().size() + 2) {
+            indexedFirstLevel.push_back(p);
+        }
+    }
+    EXPECT_EQ(indexedFirstLevel, firstLevel);
+}
+
+TEST(IndexOrder, SameResultWithOneThreadOrMany) {
+    TempDir tmp;
+    makeTree(tmp.path());
+    const auto one = build({tmp.path() + "/"}, {.threads = 1});
+    const auto many = build({tmp.path() + "/"}, {.threads = 8});
+    EXPECT_EQ(allPaths(*one), allPaths(*many));
+}
+
+TEST(IndexOrder, RowsFromTopToBottom) {
+    TempDir tmp;
+    for (const char* row : {"one", "two", "three"}) {
+        makeDir(tmp / row + "/sub");
+        makeFile(tmp / row + "/file");
+        makeFile(tmp / row + "/sub/file");
+    }
+    const auto index = build({tmp / "two/", tmp / "three/", tmp / "one/"});
+    EXPECT_EQ(allPaths(*index),
+              (std::vector<std::string>{tmp / "two/file", tmp / "two/sub/file", tmp / "three/file",
+                                        tmp / "three/sub/file", tmp / "one/file",
+                                        tmp / "one/sub/file"}));
+    ASSERT_EQ(index->rows().size(), 3u);
+    EXPECT_EQ(index->rows()[1].text, tmp / "three/");
+}
+
+TEST(IndexContents, HiddenFoldersStayOutHiddenFilesComeIn) {
+    TempDir tmp;
+    makeDir(tmp / ".cache/inner");
+    makeFile(tmp / ".cache/secret");
+    makeFile(tmp / ".cache/inner/deeper");
+    makeFile(tmp / ".profile");
+    makeDir(tmp / "visible/.git");
+    makeFile(tmp / "visible/.git/config");
+    makeFile(tmp / "visible/.hidden-file");
+    const auto paths = allPaths(*build({tmp.path() + "/"}));
+    std::vector<std::string> sorted = paths;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{tmp / ".profile", tmp / "visible/.hidden-file"}));
+
+    // A row that is itself hidden is walked, though its hidden subfolders are not.
+    const auto inside = allPaths(*build({tmp / ".cache/"}));
+    EXPECT_EQ(inside, (std::vector<std::string>{tmp / ".cache/secret", tmp / ".cache/inner/deeper"}));
+}
+
+TEST(IndexContents, TildeFilesStayOutTildeFoldersAreWalked) {
+    TempDir tmp;
+    makeFile(tmp / "~report.doc");
+    makeFile(tmp / "report~");
+    makeDir(tmp / "~old");
+    makeFile(tmp / "~old/kept.txt");
+    makeFile(tmp / "~old/~lock");
+    const auto paths = allPaths(*build({tmp.path() + "/"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{tmp / "report~", tmp / "~old/kept.txt"}));
+}
+
+TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
+    TempDir tmp;
+    makeDir(tmp / "real");
+    makeFile(tmp / "real/target", 1000000000);
+    makeLink("real/target", tmp / "to-file");
+    makeLink("real", tmp / "to-folder");
+    makeLink("nowhere", tmp / "dangling");
+    makeLink("..", tmp / "real/loop");  // back up into the tree
+    makeLink(tmp.path(), tmp / "real/loop-abs");
+    testsupport::setTime(tmp / "to-file", 1200000000);
+    const auto index = build({tmp.path() + "/"});
+    auto paths = allPaths(*index);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{tmp / "dangling", tmp / "real/loop",
+                                               tmp / "real/loop-abs", tmp / "real/target",
+                                               tmp / "to-file", tmp / "to-folder"}));
+    for (FileId id = 0; id < index->fileCount(); ++id) {
+        if (index->path(id) == tmp / "to-file") {
+            EXPECT_EQ(index->time(id), 1200000000) << "the link's own time";
+        }
+        if (index->path(id) == tmp / "real/target") {
+            EXPECT_EQ(index->time(id), 1000000000);
+        }
+    }
+}
+
+TEST(IndexContents, VanishedFileKeepsItsPlaceWithoutATime) {
+    TempDir tmp;
+    for (const char* name : {"a", "b", "c"}) {
+        makeFile(tmp / name, 1300000000);
+    }
+    const std::vector<std::string> order = testsupport::listFolder(tmp.path());
+    BuildOptions options;
+    options.afterListing = [&](std::string_view folder) {
+        if (folder == tmp.path()) {
+            ASSERT_EQ(unlink((tmp / "b").c_str()), 0);
+        }
+    };
+    const auto index = build({tmp.path() + "/"}, options);
+    ASSERT_EQ(index->fileCount(), 3u);
+    for (FileId id = 0; id < 3; ++id) {
+        EXPECT_EQ(index->path(id), tmp / order[id]);
+        EXPECT_EQ(index->time(id), order[id] == "b" ? kNoTime : 1300000000) << order[id];
+    }
+    EXPECT_TRUE(index->errors().empty()) << "a vanished file is no read error";
+}
+
+TEST(IndexContents, NamesThatAreNotUtf8AreKeptByteForByte) {
+    TempDir tmp;
+    const std::string name = "caf\xE9-\xFF\xFE.txt";
+    makeDir(tmp / "d\xC3\x28");
+    makeFile(tmp / name);
+    makeFile(tmp / "d\xC3\x28" + "/x");
+    const auto index = build({tmp.path() + "/"});
+    auto paths = allPaths(*index);
+    std::sort(paths.begin(), paths.end());
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], tmp / name);
+    EXPECT_EQ(paths[1], tmp / "d\xC3\x28/x");
+    EXPECT_EQ(platform::displayText(name), "caf\xEF\xBF\xBD-\xEF\xBF\xBD\xEF\xBF\xBD.txt");
+}
+
+TEST(IndexContents, PathsLongerThanTheSystemLimit) {
+    TempDir tmp;
+    // 25 folders of 200 bytes: over 5,000 bytes, which no single path call accepts.
+    int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    std::string expected = tmp.path();
+    for (int i = 0; i < 25; ++i) {
+        std::string name(200, static_cast<char>('a' + i));
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+        expected += "/" + name;
+    }
+    int file = openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    struct timespec times[2] = {{1400000000, 0}, {1400000000, 0}};
+    ASSERT_EQ(futimens(file, times), 0);
+    close(file);
+    close(fd);
+    expected += "/bottom.txt";
+    ASSERT_GT(expected.size(), 5000u);
+
+    const auto index = build({tmp.path() + "/"});
+    ASSERT_EQ(index->fileCount(), 1u);
+    EXPECT_EQ(index->path(0), expected);
+    EXPECT_EQ(index->time(0), 1400000000);
+    EXPECT_TRUE(index->errors().empty());
+}
+
+TEST(IndexContents, UnreadableFolderIsSkippedAndReported) {
+    TempDir tmp;
+    makeDir(tmp / "open");
+    makeDir(tmp / "locked/inner");
+    makeFile(tmp / "open/ok");
+    makeFile(tmp / "locked/hidden-from-us");
+    makeFile(tmp / "locked/inner/deeper");
+    makeFile(tmp / "top");
+    testsupport::handToUnprivileged(tmp.path());
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((tmp / "locked").c_str(), 0000), 0);
+    std::string skipped;
+    const std::string failure = testsupport::runUnprivileged(
+        [&] {
+            const auto index = buildIndex({tmp.path() + "/"});
+            auto paths = allPaths(*index);
+            std::sort(paths.begin(), paths.end());
+            const bool filesRight = paths == std::vector<std::string>{tmp / "open/ok", tmp / "top"};
+            const bool errorRight = index->errors().size() == 1 &&
+                                    index->errors()[0].path == tmp / "locked" &&
+                                    index->errors()[0].code == EACCES;
+            if (!filesRight || !errorRight) {
+                for (const auto& p : paths) {
+                    std::fprintf(stderr, "indexed: %s\n", p.c_str());
+                }
+                for (const auto& e : index->errors()) {
+                    std::fprintf(stderr, "error: %s\n", e.message().c_str());
+                }
+            }
+            return filesRight && errorRight ? 0 : 1;
+        },
+        skipped);
+    if (!skipped.empty()) {
+        GTEST_SKIP() << skipped;
+    }
+    EXPECT_EQ(failure, "");
+}
+
+TEST(IndexContents, MissingRowIsRecordedAndTheOthersGoOn) {
+    TempDir tmp;
+    makeFile(tmp / "file");
+    makeFile(tmp / "plain");
+    const auto index = build({tmp / "missing/", tmp / "plain/", tmp.path() + "/"});
+    ASSERT_EQ(index->rows().size(), 3u);
+    EXPECT_EQ(index->rows()[0].root, kNoFolder);
+    EXPECT_EQ(index->rows()[0].error.code, ENOENT);
+    EXPECT_EQ(index->rows()[1].error.code, ENOTDIR);
+    EXPECT_NE(index->rows()[2].root, kNoFolder);
+    EXPECT_EQ(index->fileCount(), 2u);
+}
+
+TEST(IndexContents, PseudoFileSystemsBelowARowAreNotEntered) {
+    TempDir tmp;
+    makeDir(tmp / "mnt/proc");
+    makeFile(tmp / "mnt/ordinary");
+    if (mount("proc", (tmp / "mnt/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+              nullptr) != 0) {
+        GTEST_SKIP() << "cannot mount proc here: " << std::strerror(errno);
+    }
+    const auto index = buildIndex({tmp.path() + "/"});
+    umount2((tmp / "mnt/proc").c_str(), MNT_DETACH);
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(allPaths(*index), (std::vector<std::string>{tmp / "mnt/ordinary"}));
+}
+
+TEST(IndexTimes, EachFileShowsItsOwnLocalWallTime) {
+    testsupport::ScopedTimeZone tz("Europe/Berlin");
+    TempDir tmp;
+    makeFile(tmp / "winter", testsupport::utcTime(2021, 1, 15, 12, 0, 0));
+    makeFile(tmp / "summer", testsupport::utcTime(2021, 7, 15, 12, 0, 0));
+    const auto index = build({tmp.path() + "/"});
+    platform::LocalZone zone;
+    for (FileId id = 0; id < index->fileCount(); ++id) {
+        const std::string text = isoLocalText(zone.localSeconds(index->time(id)));
+        if (index->name(id) == "winter") {
+            EXPECT_EQ(text, "2021-01-15 13:00:00");
+        } else {
+            EXPECT_EQ(text, "2021-07-15 14:00:00");
+        }
+    }
+}
+
+TEST(IndexTimes, TimesBeforeTheEpochAndFarAhead) {
+    TempDir tmp;
+    makeFile(tmp / "old", -2000000000);      // 1906
+    makeFile(tmp / "future", 13569465600);  // 2400-01-01, within what ext4 keeps
+    const auto index = build({tmp.path() + "/"});
+    for (FileId id = 0; id < index->fileCount(); ++id) {
+        EXPECT_EQ(index->time(id), index->name(id) == "old" ? -2000000000 : 13569465600);
+    }
+}
+
+TEST(IndexBuild, CancelStopsAndProgressCounts) {
+    TempDir tmp;
+    makeTree(tmp.path());
+    std::atomic<bool> cancel{true};
+    EXPECT_EQ(buildIndex({tmp.path() + "/"}, {.cancel = &cancel}), nullptr);
+
+    // Cancelled from inside the walk, after the first folder.
+    cancel = false;
+    BuildOptions midway{.cancel = &cancel};
+    midway.afterListing = [&](std::string_view) { cancel = true; };
+    EXPECT_EQ(buildIndex({tmp.path() + "/"}, midway), nullptr);
+
+    cancel = false;
+    std::vector<uint64_t> reports;
+    BuildOptions counting{.cancel = &cancel, .progressInterval = std::chrono::milliseconds(0)};
+    counting.progress = [&](uint64_t n) { reports.push_back(n); };
+    const auto index = build({tmp.path() + "/"}, counting);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_EQ(reports.back(), index->fileCount());
+}
+
+TEST(IndexBuild, AnOldSnapshotOutlivesANewBuild) {
+    TempDir tmp;
+    makeFile(tmp / "first");
+    const auto before = build({tmp.path() + "/"});
+    ASSERT_EQ(unlink((tmp / "first").c_str()), 0);
+    makeFile(tmp / "second");
+    const auto after = build({tmp.path() + "/"});
+    EXPECT_EQ(allPaths(*before), (std::vector<std::string>{tmp / "first"}));
+    EXPECT_EQ(allPaths(*after), (std::vector<std::string>{tmp / "second"}));
+}
+
+}  // namespace
+}  // namespace chronosift

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "index/build.h"
+#include "index/calendar.h"
+#include "search/day_rule.h"
+#include "search/find.h"
+#include "support/temp_tree.h"
+
+namespace chronosift {
+namespace {
+
+using testsupport::localTime;
+using testsupport::makeFile;
+using testsupport::TempDir;
+
+TEST(DayRule, WholeDaysOnBothSides) {
+    const int64_t cutoff = dayNumber({2006, 6, 30});
+    EXPECT_TRUE(dayMatches(Criterion::After, cutoff + 1, cutoff));
+    EXPECT_FALSE(dayMatches(Criterion::After, cutoff, cutoff));
+    EXPECT_TRUE(dayMatches(Criterion::Before, cutoff - 1, cutoff));
+    EXPECT_FALSE(dayMatches(Criterion::Before, cutoff, cutoff));
+    EXPECT_TRUE(dayMatches(Criterion::On, cutoff, cutoff));
+    EXPECT_FALSE(dayMatches(Criterion::On, cutoff + 1, cutoff));
+    EXPECT_FALSE(dayMatches(Criterion::On, cutoff - 1, cutoff));
+    // A file without a time counts as day 0, 1899-12-30.
+    EXPECT_TRUE(dayMatches(Criterion::Before, 0, cutoff));
+    EXPECT_TRUE(dayMatches(Criterion::On, 0, dayNumber({1899, 12, 30})));
+    EXPECT_FALSE(dayMatches(Criterion::After, 0, dayNumber({1601, 1, 1})) &&
+                 dayMatches(Criterion::Before, 0, dayNumber({1601, 1, 1})));
+}
+
+class FindAroundMidnight : public ::testing::Test {
+protected:
+    FindAroundMidnight() : tz_("Europe/Berlin") {
+        // Local wall times around the cutoff day, 30 June 2006, in summer time.
+        makeFile(tmp_ / "jun29-235959", localTime(2006, 6, 29, 23, 59, 59));
+        makeFile(tmp_ / "jun30-000000", localTime(2006, 6, 30, 0, 0, 0));
+        makeFile(tmp_ / "jun30-235959", localTime(2006, 6, 30, 23, 59, 59));
+        makeFile(tmp_ / "jul01-000000", localTime(2006, 7, 1, 0, 0, 0));
+        makeFile(tmp_ / "jul01-000005", localTime(2006, 7, 1, 0, 0, 5));
+        index_ = buildIndex({tmp_.path() + "/"});
+    }
+
+    std::vector<std::string> names(Criterion c) const {
+        std::vector<std::string> out;
+        for (FileId id : findMatches(*index_, c, dayNumber({2006, 6, 30}))) {
+            out.emplace_back(index_->name(id));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    testsupport::ScopedTimeZone tz_;
+    TempDir tmp_;
+    IndexSnapshot index_;
+};
+
+TEST_F(FindAroundMidnight, EachCriterionTakesItsDays) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(names(Criterion::After), (V{"jul01-000000", "jul01-000005"}));
+    EXPECT_EQ(names(Criterion::Before), (V{"jun29-235959"}));
+    EXPECT_EQ(names(Criterion::On), (V{"jun30-000000", "jun30-235959"}));
+}
+
+TEST_F(FindAroundMidnight, TheThreeCriteriaPartitionTheIndex) {
+    for (const CivilDate day : {CivilDate{2006, 6, 29}, CivilDate{2006, 6, 30},
+                                CivilDate{2006, 7, 1}, CivilDate{1899, 12, 30}}) {
+        std::vector<FileId> all;
+        for (Criterion c : {Criterion::After, Criterion::Before, Criterion::On}) {
+            const auto part = findMatches(*index_, c, dayNumber(day));
+            EXPECT_TRUE(std::is_sorted(part.begin(), part.end())) << "index order";
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        std::sort(all.begin(), all.end());
+        ASSERT_EQ(all.size(), index_->fileCount());
+        for (FileId id = 0; id < all.size(); ++id) {
+            EXPECT_EQ(all[id], id);
+        }
+    }
+}
+
+TEST(Find, SummerFileJustAfterMidnightWhileTheClockIsInWinter) {
+    testsupport::ScopedTimeZone tz("Europe/Berlin");
+    TempDir tmp;
+    // 00:30 local on 1 July is 22:30 UTC on 30 June; the offset of July, not of today, counts.
+    makeFile(tmp / "f", localTime(2021, 7, 1, 0, 30, 0));
+    const auto index = buildIndex({tmp.path() + "/"});
+    EXPECT_EQ(findMatches(*index, Criterion::On, dayNumber({2021, 7, 1})).size(), 1u);
+    EXPECT_EQ(findMatches(*index, Criterion::On, dayNumber({2021, 6, 30})).size(), 0u);
+}
+
+TEST(Find, CancelGivesNothing) {
+    TempDir tmp;
+    makeFile(tmp / "f");
+    const auto index = buildIndex({tmp.path() + "/"});
+    std::atomic<bool> cancel{true};
+    EXPECT_TRUE(findMatches(*index, Criterion::Before, dayNumber({2100, 1, 1}), &cancel).empty());
+    EXPECT_EQ(findMatches(*index, Criterion::Before, dayNumber({2100, 1, 1})).size(), 1u);
+}
+
+}  // namespace
+}  // namespace chronosift
