@@ -57,6 +57,14 @@ std::string rowFor(std::string_view argument) {
     return row;
 }
 
+// The argument in single quotes, decoded for display.
+std::string quoted(std::string_view argument) {
+    std::string text(1, '\'');
+    text += platform::displayText(argument);
+    text += '\'';
+    return text;
+}
+
 std::string criterionName(Criterion c) {
     return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
 }
@@ -87,8 +95,8 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
             args.criterion = c;
             args.date = parseIsoDate(argv[++i]);
             if (!args.date) {
-                return usageError(err, "'" + platform::displayText(argv[i]) +
-                                           "' is not a date from 1601-01-01 to 9999-12-31 "
+                return usageError(err, quoted(argv[i]) +
+                                           " is not a date from 1601-01-01 to 9999-12-31 "
                                            "written as YYYY-MM-DD");
             }
         } else if (arg == "--long") {
@@ -99,7 +107,7 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
             std::fputs(kUsage, out);
             return 0;
         } else {
-            return usageError(err, "unknown option '" + platform::displayText(arg) + "'");
+            return usageError(err, "unknown option " + quoted(arg));
         }
     }
     if (!args.criterion) {

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 #include "index/calendar.h"
 
 namespace chronosift::platform {
@@ -26,7 +28,9 @@ int64_t floorDay(int64_t seconds) {
 
 }  // namespace
 
-LocalZone::LocalZone() { tzset(); }
+LocalZone::LocalZone() {
+    tzset();
+}
 
 void LocalZone::fill(Day& slot, int64_t day) {
     const int64_t start = day * kSecondsPerDay;
@@ -51,17 +55,47 @@ void LocalZone::fill(Day& slot, int64_t day) {
     }
 }
 
+LocalZone::Day& LocalZone::slotFor(int64_t day) {
+    if (day - windowBase_ >= 0 && day - windowBase_ < static_cast<int64_t>(window_.size())) {
+        Day& slot = window_[static_cast<size_t>(day - windowBase_)];
+        if (slot.day != day) {
+            fill(slot, day);
+        }
+        return slot;
+    }
+    const int64_t low = window_.empty() ? day : std::min(windowBase_, day);
+    const int64_t high =
+        window_.empty() ? day
+                        : std::max(windowBase_ + static_cast<int64_t>(window_.size()) - 1, day);
+    if (high - low < kMaxWindow) {
+        // Grow the window by at least half again, so that widening it stays rare.
+        const int64_t size = high - low + 1;
+        const int64_t want = std::min<int64_t>(
+            kMaxWindow,
+            std::max<int64_t>({size, int64_t{1024}, static_cast<int64_t>(window_.size()) * 3 / 2}));
+        const int64_t newBase = day < windowBase_ || window_.empty() ? high - want + 1 : low;
+        std::vector<Day> grown(static_cast<size_t>(want));
+        for (size_t i = 0; i < window_.size(); ++i) {
+            grown[static_cast<size_t>(windowBase_ - newBase) + i] = window_[i];
+        }
+        window_ = std::move(grown);
+        windowBase_ = newBase;
+        return slotFor(day);
+    }
+    Day& slot = far_[static_cast<uint64_t>(day) & (far_.size() - 1)];
+    if (slot.day != day) {
+        fill(slot, day);
+    }
+    return slot;
+}
+
 int32_t LocalZone::offsetAt(int64_t utcSeconds) {
     // Far beyond any calendar the zone data covers; also keeps the arithmetic below in range.
     constexpr int64_t kFar = int64_t{1} << 50;
     if (utcSeconds > kFar || utcSeconds < -kFar) {
         return 0;
     }
-    const int64_t day = floorDay(utcSeconds);
-    Day& slot = days_[static_cast<uint64_t>(day) & (days_.size() - 1)];
-    if (slot.day != day) {
-        fill(slot, day);
-    }
+    Day& slot = slotFor(floorDay(utcSeconds));
     return utcSeconds < slot.change ? slot.before : slot.after;
 }
 

@@ -4,11 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace chronosift::platform {
 
 class LocalZone {
-public:
+  public:
     // Reads the zone settings (TZ) as they are now.
     LocalZone();
 
@@ -18,7 +19,7 @@ public:
     // Day number (0 = 1899-12-30) of the local calendar day of a UTC moment.
     int64_t localDay(int64_t utcSeconds);
 
-private:
+  private:
     // Offsets are looked up once per UTC day: a day either keeps one offset or changes once, at
     // `change`. Searching a million files then costs a table lookup each, not a zone lookup.
     struct Day {
@@ -28,7 +29,14 @@ private:
         int32_t after = 0;
     };
     void fill(Day& slot, int64_t day);
-    std::array<Day, 4096> days_{};
+    Day& slotFor(int64_t day);
+
+    // Days in one contiguous window, grown to cover the days asked for while it stays below
+    // kMaxWindow days; days beyond it share a small hashed table.
+    static constexpr int64_t kMaxWindow = int64_t{1} << 17;  // about 360 years
+    std::vector<Day> window_;
+    int64_t windowBase_ = 0;
+    std::array<Day, 1024> far_{};
 };
 
 }  // namespace chronosift::platform

@@ -1,0 +1,305 @@
+// Benchmark: the index build plus a date search, beside find and fd on the same tree.
+//
+//   chronosift-bench DIR [--files N] [--runs R]
+//
+// Makes (or reuses) a deterministic tree of N files below DIR, then runs each tool once to warm
+// the cache and R more times, and reports the median wall times, chronosift's peak memory above
+// an empty run, and whether chronosift found the number of files that the tree should give.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "index/build.h"
+#include "index/calendar.h"
+#include "search/find.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using chronosift::CivilDate;
+
+constexpr const char* kCutoff = "2010-01-01";
+constexpr int kFilesPerFolder = 5;
+constexpr int kFanout = 6;
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "chronosift-bench: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+struct Rng {
+    uint64_t state;
+    uint64_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 17;
+    }
+};
+
+// Local calendar day of a UTC time, by the C library: an oracle independent of the engine.
+int64_t localDay(int64_t t) {
+    time_t tt = static_cast<time_t>(t);
+    struct tm local;
+    localtime_r(&tt, &local);
+    return chronosift::dayNumber(
+        {local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+         static_cast<unsigned>(local.tm_mday)});
+}
+
+// The tree: folders numbered breadth first, folder i below folder (i - 1) / kFanout, about five
+// files each. Every 40th folder is hidden; among the files some are hidden, some begin with "~"
+// and some have names that are not UTF-8. Times spread over 1995 to 2025.
+// Returns how many files chronosift should find before the cutoff.
+uint64_t makeTree(const std::string& root, uint64_t files) {
+    const uint64_t folders = std::max<uint64_t>(1, files / kFilesPerFolder);
+    Rng rng{20061230};
+    const int64_t from = 788918400;  // 1995-01-01
+    const int64_t span = 946684800;  // 30 years
+    const int64_t cutoffDay = chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff));
+    std::vector<std::string> paths(folders);
+    std::vector<bool> hidden(folders, false);
+    uint64_t expected = 0;
+    uint64_t made = 0;
+    if (mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) {
+        die(root);
+    }
+    char name[64];
+    for (uint64_t i = 0; i < folders; ++i) {
+        if (i == 0) {
+            paths[0] = root;
+        } else {
+            const uint64_t parent = (i - 1) / kFanout;
+            hidden[i] = hidden[parent] || i % 40 == 0;
+            std::snprintf(name, sizeof name, i % 40 == 0 ? ".d%06llu" : "d%06llu",
+                          static_cast<unsigned long long>(i));
+            paths[i] = paths[parent] + "/" + name;
+            if (mkdir(paths[i].c_str(), 0755) != 0) {
+                die("mkdir " + paths[i]);
+            }
+        }
+        const int fd = open(paths[i].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            die("open " + paths[i]);
+        }
+        const uint64_t count = i == folders - 1 ? files - made : kFilesPerFolder;
+        for (uint64_t k = 0; k < count; ++k, ++made) {
+            const uint64_t r = rng.next();
+            const char* pattern = r % 50 == 0   ? ".h%07llu"
+                                  : r % 50 == 1 ? "~t%07llu.tmp"
+                                  : r % 50 == 2 ? "n\xff\xfe%07llu.bin"
+                                                : "file%07llu.dat";
+            std::snprintf(name, sizeof name, pattern, static_cast<unsigned long long>(made));
+            const int f = openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (f < 0) {
+                die("create file");
+            }
+            const int64_t t = from + static_cast<int64_t>(rng.next() % span);
+            struct timespec times[2] = {{t, 0}, {t, 0}};
+            futimens(f, times);
+            close(f);
+            if (!hidden[i] && r % 50 != 1 && localDay(t) < cutoffDay) {
+                ++expected;
+            }
+        }
+        close(fd);
+    }
+    return expected;
+}
+
+// In a child process: build the index of `dir`, search it, print what was found and how long.
+int measure(const std::string& dir) {
+    const auto t0 = Clock::now();
+    const chronosift::IndexSnapshot index = chronosift::buildIndex({dir + "/"});
+    const auto t1 = Clock::now();
+    const auto matches = chronosift::findMatches(
+        *index, chronosift::Criterion::Before,
+        chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff)));
+    const auto t2 = Clock::now();
+    using ms = std::chrono::duration<double, std::milli>;
+    std::printf("%zu %zu %.3f %.3f %zu\n", matches.size(), index->fileCount(), ms(t1 - t0).count(),
+                ms(t2 - t1).count(), index->bytesUsed());
+    return 0;
+}
+
+struct Run {
+    double wallMs = 0;
+    long maxRssKb = 0;
+    std::string out;
+    uint64_t lines = 0;
+};
+
+Run runChild(const std::vector<std::string>& argv, bool keepOutput) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        die("pipe");
+    }
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        std::vector<char*> args;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    Run run;
+    char buffer[1 << 16];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+        run.lines += static_cast<uint64_t>(std::count(buffer, buffer + n, '\n'));
+        if (keepOutput) {
+            run.out.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    close(fds[0]);
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    run.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.maxRssKb = usage.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "chronosift-bench: %s failed\n", argv[0].c_str());
+        std::exit(1);
+    }
+    return run;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--measure") {
+        return measure(argv[2]);
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: chronosift-bench DIR [--files N] [--runs R]\n");
+        return 2;
+    }
+    std::string base = argv[1];
+    uint64_t files = 1000000;
+    int runs = 3;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--files") {
+            files = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (std::string(argv[i]) == "--runs") {
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+    if (mkdir(base.c_str(), 0755) != 0 && errno != EEXIST) {
+        die(base);
+    }
+    const std::string tree = base + "/tree-" + std::to_string(files);
+    const std::string marker = base + "/tree-" + std::to_string(files) + ".expected";
+    const std::string empty = base + "/empty";
+    mkdir(empty.c_str(), 0755);
+
+    // The expected count depends on the zone, so it is kept per TZ.
+    const char* tzEnv = std::getenv("TZ");
+    const std::string zone = tzEnv != nullptr ? tzEnv : "";
+    uint64_t expected = 0;
+    std::string markerZone;
+    std::ifstream in(marker);
+    if (in >> expected && (std::getline(in >> std::ws, markerZone), true) && markerZone == "TZ=" + zone) {
+        std::printf("reusing %s\n", tree.c_str());
+    } else {
+        std::printf("making %s (%llu files)...\n", tree.c_str(),
+                    static_cast<unsigned long long>(files));
+        std::fflush(stdout);
+        std::string remove = "rm -rf '" + tree + "'";
+        if (std::system(remove.c_str()) != 0) {
+            die("rm");
+        }
+        const auto t0 = Clock::now();
+        expected = makeTree(tree, files);
+        std::printf("made in %.1f s\n",
+                    std::chrono::duration<double>(Clock::now() - t0).count());
+        std::ofstream(marker) << expected << "\nTZ=" << zone << "\n";
+    }
+
+    char self[4096];
+    const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len <= 0) {
+        die("readlink");
+    }
+    self[len] = '\0';
+
+    const std::vector<std::string> ours{self, "--measure", tree};
+    const std::vector<std::string> findCmd{"find", tree, "-type", "f", "!", "-newermt", kCutoff};
+    const std::vector<std::string> fdCmd{"fdfind", "-H", "-I", "-t", "f", "--changed-before",
+                                         kCutoff, ".", tree};
+
+    const Run emptyRun = runChild({self, "--measure", empty}, true);
+    // Warm the cache, then measure.
+    runChild(ours, false);
+    runChild(findCmd, false);
+    runChild(fdCmd, false);
+    std::vector<double> oursWall, oursBuild, oursSearch, findWall, fdWall;
+    long peakKb = 0;
+    uint64_t found = 0, indexed = 0, findLines = 0, fdLines = 0;
+    size_t indexBytes = 0;
+    for (int r = 0; r < runs; ++r) {
+        const Run o = runChild(ours, true);
+        double build = 0, search = 0;
+        unsigned long long f = 0, n = 0;
+        size_t bytes = 0;
+        std::sscanf(o.out.c_str(), "%llu %llu %lf %lf %zu", &f, &n, &build, &search, &bytes);
+        found = f, indexed = n, indexBytes = bytes;
+        oursWall.push_back(o.wallMs);
+        oursBuild.push_back(build);
+        oursSearch.push_back(search);
+        peakKb = std::max(peakKb, o.maxRssKb);
+        const Run fr = runChild(findCmd, false);
+        findWall.push_back(fr.wallMs);
+        findLines = fr.lines;
+        const Run dr = runChild(fdCmd, false);
+        fdWall.push_back(dr.wallMs);
+        fdLines = dr.lines;
+    }
+
+    const double ours_ = median(oursWall), fd_ = median(fdWall), find_ = median(findWall);
+    const double perFile =
+        indexed > 0 ? static_cast<double>(peakKb - emptyRun.maxRssKb) * 1024.0 / indexed : 0.0;
+    std::printf("tree: %s, %llu files made, %llu indexed, %ld online cores\n", tree.c_str(),
+                static_cast<unsigned long long>(files), static_cast<unsigned long long>(indexed),
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("median of %d warm runs, --before %s:\n", runs, kCutoff);
+    std::printf("  chronosift  %8.1f ms wall (build %.1f ms + search %.1f ms in process), "
+                "%llu matches\n",
+                ours_, median(oursBuild), median(oursSearch), static_cast<unsigned long long>(found));
+    std::printf("  fdfind      %8.1f ms wall, %llu lines\n", fd_,
+                static_cast<unsigned long long>(fdLines));
+    std::printf("  find        %8.1f ms wall, %llu lines\n", find_,
+                static_cast<unsigned long long>(findLines));
+    std::printf("ratios (whole process wall time): chronosift/fd %.2f, chronosift/find %.2f\n",
+                ours_ / fd_, ours_ / find_);
+    std::printf("memory: peak RSS %ld KiB, empty run %ld KiB, %.1f bytes per indexed file "
+                "(index itself %.1f bytes per file)\n",
+                peakKb, emptyRun.maxRssKb, perFile,
+                indexed > 0 ? static_cast<double>(indexBytes) / indexed : 0.0);
+    const bool countOk = found == expected;
+    std::printf("match count: %llu, expected %llu: %s\n", static_cast<unsigned long long>(found),
+                static_cast<unsigned long long>(expected), countOk ? "OK" : "WRONG");
+    return countOk ? 0 : 1;
+}
