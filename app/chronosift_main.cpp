@@ -1,12 +1,14 @@
 #include <QApplication>
-#include <QWidget>
+
+#include "app/application.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    // The pages are not built yet: a bare window with the program's caption stands in for them.
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Chronosift"));
-    window.setFixedSize(570, 428);
-    window.show();
-    return app.exec();
+    QApplication qt(argc, argv);
+    qt.setApplicationName(QStringLiteral("Chronosift"));
+    qt.setQuitOnLastWindowClosed(false);  // the page flow decides when the program ends
+    chronosift::Application app;
+    QObject::connect(&app, &chronosift::Application::ending, &qt, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    app.start();
+    return qt.exec();
 }

@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -241,6 +242,88 @@ bool Folder::onPseudoFileSystem() const {
         default:
             return false;
     }
+}
+
+std::vector<std::string> listSubfolders(const std::string& path) {
+    std::vector<std::string> names;
+    int error = 0;
+    Folder folder = Folder::openPath(path, error);
+    if (!folder.isOpen()) {
+        return names;
+    }
+    std::string_view name;
+    EntryKind kind;
+    while (folder.next(name, kind, error)) {
+        if (name[0] == '.') {
+            continue;
+        }
+        if (kind == EntryKind::Folder ||
+            (kind == EntryKind::Unknown && folder.stat(name.data()).isFolder)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+namespace {
+
+// /proc/self/mounts writes blanks, tabs, newlines and backslashes as octal escapes.
+std::string unescapeMountField(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string digits = field.substr(i + 1, 3);
+            if (digits.find_first_not_of("01234567") == std::string::npos) {
+                out.push_back(static_cast<char>(std::stoi(digits, nullptr, 8)));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> mountedVolumes() {
+    static const char* const kSkipTypes[] = {
+        "proc",    "sysfs",    "devtmpfs", "devpts",     "cgroup",    "cgroup2",  "debugfs",
+        "tracefs", "securityfs", "pstore", "bpf",        "configfs",  "fusectl",  "mqueue",
+        "hugetlbfs", "binfmt_misc", "autofs", "efivarfs", "selinuxfs", "rpc_pipefs", "nsfs",
+        "tmpfs",   "ramfs",    "squashfs", "overlay"};
+    static const char* const kSystemPrefixes[] = {"/proc", "/sys", "/dev", "/run", "/boot",
+                                                  "/snap", "/var/lib"};
+    std::vector<std::string> volumes;
+    std::ifstream mounts("/proc/self/mounts");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string source, target, type;
+        if (!(fields >> source >> target >> type)) {
+            continue;
+        }
+        target = unescapeMountField(target);
+        bool skip = target == "/";
+        for (const char* t : kSkipTypes) {
+            skip = skip || type == t;
+        }
+        for (const char* prefix : kSystemPrefixes) {
+            const std::string p(prefix);
+            if (target == p || target.starts_with(p + "/")) {
+                skip = skip || !target.starts_with("/run/media/");
+            }
+        }
+        if (!skip && std::find(volumes.begin(), volumes.end(), target) == volumes.end()) {
+            volumes.push_back(target);
+        }
+    }
+    return volumes;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace chronosift::platform

@@ -10,11 +10,23 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace chronosift::platform {
 
 // The process's working folder, as bytes ("" when it cannot be read).
 std::string currentFolder();
+
+// The names of the subfolders of a folder, hidden ones and links left out, in enumeration order.
+// Empty when the folder cannot be read.
+std::vector<std::string> listSubfolders(const std::string& path);
+
+// Mount points of the mounted volumes a user would browse: not "/", not kernel pseudo file
+// systems, not the system's own mounts below /proc, /sys, /dev, /run (but /run/media) and /boot.
+std::vector<std::string> mountedVolumes();
+
+// True when the file system can report the last-modified time of the path (links followed).
+bool fileExists(const std::string& path);
 
 // A failure that carries the path it happened on.
 struct FsError {

@@ -1,0 +1,160 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QTreeView>
+
+#include "folders/selection.h"
+#include "index/prune.h"
+#include "platform/folder_tree.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+
+namespace chronosift {
+
+Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_(this) {
+    frame_ = new QGroupBox(QStringLiteral("Select and Add Folders to Search"), this);
+    frame_->setObjectName(QStringLiteral("Frame1"));
+    frame_->setFont(captionFont());
+    frame_->setGeometry(twipsRect(120, 120, 8295, 3495));
+
+    tree_ = new platform::FolderTree(frame_);
+    tree_->setObjectName(QStringLiteral("FolderTreeview1"));
+    // The tree keeps the control's own font rather than the frame's.
+    QFont treeFont = QApplication::font(tree_);
+    treeFont.setFamily(treeFont.family());
+    treeFont.setPointSizeF(treeFont.pointSizeF());
+    treeFont.setWeight(treeFont.weight());
+    tree_->setFont(treeFont);
+    tree_->setGeometry(twipsRect(240, 360, 7815, 2460));
+
+    addButton_ = addButton(QStringLiteral("Check1"), QStringLiteral("Add Folder"), frame_,
+                           twipsRect(240, 2880, 7815, 400));
+
+    list_ = new QTreeView(this);
+    list_->setObjectName(QStringLiteral("ListView1"));
+    list_->setFont(listFont());
+    list_->setGeometry(twipsRect(120, 3720, 8295, 1575));
+    list_->setToolTip(QStringLiteral("Double-click item to remove it."));
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setItemsExpandable(false);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setModel(&folders_);
+
+    removeButton_ = addButton(QStringLiteral("Check3"), QStringLiteral("Remove From List"), this,
+                              twipsRect(120, 5400, 4095, 400));
+    clearButton_ = addButton(QStringLiteral("Check2"), QStringLiteral("Clear List"), this,
+                             twipsRect(4320, 5400, 4095, 400));
+    exitButton_ = addButton(QStringLiteral("Check5"), QStringLiteral("Exit"), this,
+                            twipsRect(120, 5880, 4095, 400));
+    nextButton_ = addButton(QStringLiteral("Check4"), QStringLiteral("Next  > >"), this,
+                            twipsRect(4320, 5880, 4095, 400));
+
+    setTabOrder(tree_, addButton_);
+    setTabOrder(addButton_, list_);
+    setTabOrder(list_, removeButton_);
+    setTabOrder(removeButton_, clearButton_);
+    setTabOrder(clearButton_, exitButton_);
+    setTabOrder(exitButton_, nextButton_);
+
+    setMoveRole(list_, MoveRole::Reset);
+    setMoveRole(tree_, MoveRole::Reset);
+    setMoveRole(frame_, MoveRole::None);
+
+    connect(tree_, &platform::FolderTree::selectionNotification, this, &Form1::onTreeSelection);
+    platform::onPress(addButton_, this, [this] { addFolder(); });
+    platform::onPress(removeButton_, this, [this] { removeFromList(); });
+    platform::onPress(clearButton_, this, [this] { clearList(); });
+    platform::onPress(exitButton_, this, [this] { emit exitRequested(); });
+    platform::onPress(nextButton_, this, [this] { next(); });
+    connect(list_, &QTreeView::doubleClicked, this, &Form1::doubleClicked);
+    connect(&job_, &IndexJob::progress, this, &Form1::indexProgress);
+    connect(&job_, &IndexJob::finished, this, [this](IndexSnapshot index) {
+        indexing_ = false;
+        emit indexReady(std::move(index));
+    });
+
+    // Start-up.
+    centerForm();
+    loadCustomPointer();
+    setWindowTitle(kCaption);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->resizeSection(0, twips(8000));
+    nextButton_->setEnabled(false);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit closed();
+}
+
+void Form1::onTreeSelection() {
+    selectedFolder_ = tree_->selectedText();
+    addButton_->setEnabled(addFolderEnabled(selectedFolder_.toStdString()));
+}
+
+int Form1::selectedRow() const {
+    const QModelIndexList rows = list_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void Form1::addFolder() {
+    if (indexing_) {
+        return;
+    }
+    if (selectedFolder_ == kDesktopItem.data()) {
+        selectedFolder_ = platform::FolderTree::desktopPath();
+    }
+    if (const auto row = rowForSelection(selectedFolder_.toStdString())) {
+        folders_.append(*row);
+    } else {
+        platform::showMessage(this, QStringLiteral("Please select a folder."));
+    }
+    applyRuleN();
+}
+
+void Form1::removeFromList() {
+    if (indexing_) {
+        return;
+    }
+    folders_.removeAt(selectedRow());
+    applyRuleN();
+}
+
+void Form1::clearList() {
+    if (indexing_) {
+        return;
+    }
+    folders_.clear();
+    applyRuleN();
+}
+
+void Form1::doubleClicked() {
+    // Leaves "Next  > >" as it is, even when the last row goes.
+    if (!indexing_) {
+        folders_.removeAt(selectedRow());
+    }
+}
+
+void Form1::applyRuleN() { nextButton_->setEnabled(folders_.rowCount() > 0); }
+
+void Form1::next() {
+    if (indexing_) {
+        return;
+    }
+    indexing_ = true;
+    emit indexingStarted();
+    setMousePointer(kBusyPointer);
+    for (const PruneMark& mark : pruneNestedRows(folders_.rows())) {
+        platform::showMessage(this, QString::fromStdString(platform::displayText(mark.message)));
+        folders_.removeAt(static_cast<int>(mark.row));
+    }
+    setWindowTitle(kIndexingCaption);
+    job_.start(folders_.rows());
+}
+
+}  // namespace chronosift

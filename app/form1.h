@@ -1,0 +1,70 @@
+// The folder page: pick folders in the tree, collect them in the list, and press "Next  > >".
+#pragma once
+
+#include <QByteArray>
+
+#include "app/index_job.h"
+#include "app/page.h"
+#include "folders/search_folder_model.h"
+
+class QGroupBox;
+class QTreeView;
+
+namespace chronosift {
+
+namespace platform {
+class FolderTree;
+}
+
+class Form1 : public Page {
+    Q_OBJECT
+public:
+    static inline const QString kCaption = QStringLiteral("Chronosift");
+    static inline const QString kIndexingCaption =
+        QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ]");
+
+    Form1();
+
+    const QByteArray& selectedFolder() const { return selectedFolder_; }
+    SearchFolderModel& searchFolders() { return folders_; }
+    bool indexing() const { return job_.running() && indexing_; }
+    // Stops a running build; the program is ending.
+    void cancelIndexing() { job_.cancel(); }
+
+signals:
+    // "Next  > >" has begun: the old index is no longer the current one.
+    void indexingStarted();
+    void indexProgress(quint64 files);
+    // The build is done; the caller moves on to the date page.
+    void indexReady(chronosift::IndexSnapshot index);
+    void exitRequested();
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void onTreeSelection();
+    void addFolder();
+    void removeFromList();
+    void clearList();
+    void doubleClicked();
+    void next();
+    void applyRuleN();
+    int selectedRow() const;
+
+    platform::FolderTree* tree_;
+    QTreeView* list_;
+    QGroupBox* frame_;
+    platform::PushButton* addButton_;
+    platform::PushButton* clearButton_;
+    platform::PushButton* removeButton_;
+    platform::PushButton* exitButton_;
+    platform::PushButton* nextButton_;
+    SearchFolderModel folders_;
+    QByteArray selectedFolder_;
+    IndexJob job_;
+    bool indexing_ = false;
+};
+
+}  // namespace chronosift

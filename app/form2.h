@@ -1,0 +1,45 @@
+// The date page: the cutoff criterion and date, the results list and the trash button.
+#pragma once
+
+#include "app/page.h"
+#include "index/file_index.h"
+
+class QDateEdit;
+class QGroupBox;
+class QRadioButton;
+class QTreeView;
+
+namespace chronosift {
+
+class Form2 : public Page {
+    Q_OBJECT
+public:
+    Form2();
+
+    // The index that "Find Results" searches from now on.
+    void setIndex(IndexSnapshot index) { index_ = std::move(index); }
+
+    // Load-time set-up, run once when the page is first shown: at `form1`'s place.
+    void load(const QWidget& form1);
+
+signals:
+    void backRequested();
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void optionClicked(int option);
+
+    QGroupBox* frame_;
+    QRadioButton* options_[3];
+    QDateEdit* pickers_[3];
+    platform::PushButton* findButton_;
+    platform::PushButton* backButton_;
+    platform::PushButton* trashButton_;
+    QTreeView* list_;
+    IndexSnapshot index_;
+};
+
+}  // namespace chronosift

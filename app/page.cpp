@@ -1,0 +1,174 @@
+#include "app/page.h"
+
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+
+#include "platform/fs.h"
+
+namespace chronosift {
+
+int twips(int value) { return qRound(value / 15.0); }
+
+QRect twipsRect(int left, int top, int width, int height) {
+    return {twips(left), twips(top), twips(width), twips(height)};
+}
+
+namespace {
+
+QFont arialBold(qreal points) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+QIcon blankIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+QFont buttonFont() { return arialBold(11.25); }
+QFont captionFont() { return arialBold(9.75); }
+QFont listFont() { return arialBold(9); }
+
+QPointF centeredPosition(QSizeF screenTwips, QSizeF pageTwips) {
+    const float left = (static_cast<float>(screenTwips.width()) -
+                        static_cast<float>(pageTwips.width())) / 2.0f;
+    const float top = (static_cast<float>(screenTwips.height()) -
+                       static_cast<float>(pageTwips.height())) / 2.0f;
+    return {left, top};
+}
+
+Page::Page(const QString& name, int widthTwips, int heightTwips) {
+    setObjectName(name);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(twips(widthTwips), twips(heightTwips));
+    setWindowIcon(blankIcon());
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setMouseTracking(true);
+}
+
+void Page::setMousePointer(int value) {
+    pointer_ = value;
+    switch (value) {
+        case kBusyPointer:
+            setCursor(Qt::WaitCursor);
+            break;
+        case kCustomPointer:
+            setCursor(custom_ ? *custom_ : QCursor(Qt::PointingHandCursor));
+            break;
+        default:
+            setCursor(Qt::ArrowCursor);
+            break;
+    }
+}
+
+void Page::centerForm() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QSize s = screen->geometry().size();
+    const QSize page = frameGeometry().size();
+    const QPointF at = centeredPosition(QSizeF(s.width() * 15.0, s.height() * 15.0),
+                                        QSizeF(page.width() * 15.0, page.height() * 15.0));
+    // The window layer rounds the half twip when it places the window.
+    move(qRound(at.x() / 15.0), qRound(at.y() / 15.0));
+}
+
+void Page::loadCustomPointer() {
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/HAND-M.CUR");
+    if (!platform::fileExists(path.toStdString())) {
+        return;
+    }
+    QPixmap pixmap;
+    // A file that is there but is no readable cursor is treated like a missing one.
+    if (pixmap.load(path, "ICO") && !pixmap.isNull()) {
+        custom_ = QCursor(pixmap, 0, 0);
+    }
+}
+
+QList<platform::PushButton*> Page::pushButtons() const {
+    return findChildren<platform::PushButton*>();
+}
+
+platform::PushButton* Page::addButton(const QString& name, const QString& caption,
+                                      QWidget* parent, QRect geometry) {
+    auto* button = new platform::PushButton(caption, parent);
+    button->setObjectName(name);
+    button->setFont(buttonFont());
+    button->setGeometry(geometry);
+    setMoveRole(button, MoveRole::Hover);
+    return button;
+}
+
+void Page::setMoveRole(QWidget* control, MoveRole role) {
+    // Each control handles its own moves; none reaches the page behind it.
+    auto watch = [&](QWidget* w) {
+        w->setMouseTracking(true);
+        w->setAttribute(Qt::WA_NoMousePropagation);
+        w->installEventFilter(this);
+        roles_.insert(w, role);
+    };
+    watch(control);
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(control)) {
+        watch(area->viewport());
+    }
+}
+
+bool Page::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove) {
+        const auto it = roles_.constFind(watched);
+        if (it != roles_.constEnd()) {
+            if (*it == MoveRole::Hover) {
+                hover(qobject_cast<platform::PushButton*>(watched));
+            } else if (*it == MoveRole::Reset) {
+                reset();
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Page::mouseMoveEvent(QMouseEvent* event) {
+    reset();
+    QWidget::mouseMoveEvent(event);
+}
+
+void Page::hover(platform::PushButton* button) {
+    if (button == nullptr || pointer_ == kBusyPointer) {
+        return;
+    }
+    if (pointer_ != kCustomPointer) {
+        setMousePointer(kCustomPointer);
+    }
+    if (button->backColor() != platform::PushButton::kHighlight) {
+        button->setBackColor(platform::PushButton::kHighlight);
+    }
+}
+
+void Page::reset() {
+    if (pointer_ != kBusyPointer) {
+        setMousePointer(kArrowPointer);
+    }
+    for (platform::PushButton* button : pushButtons()) {
+        if (button->backColor() != platform::PushButton::kWhite) {
+            button->setBackColor(platform::PushButton::kWhite);
+        }
+    }
+}
+
+}  // namespace chronosift

@@ -1,0 +1,20 @@
+// Message boxes: OK only, no icon, the title "Chronosift". Tests replace the handler so that no
+// test waits on a modal box.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace chronosift::platform {
+
+using MessageHandler = std::function<void(QWidget* parent, const QString& text)>;
+
+// Shows the message and returns when the user has closed it.
+void showMessage(QWidget* parent, const QString& text);
+
+// Replaces how messages are shown; an empty handler restores the modal box.
+void setMessageHandler(MessageHandler handler);
+
+}  // namespace chronosift::platform

@@ -1,0 +1,455 @@
+// The two pages, offscreen, against the real widgets found by their names.
+#include <QAbstractItemModelTester>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include "app/application.h"
+#include "folders/selection.h"
+#include "platform/folder_tree.h"
+#include "platform/message_box.h"
+#include "support/temp_tree.h"
+
+using namespace chronosift;
+using platform::PushButton;
+
+namespace {
+
+struct Expected {
+    const char* name;
+    const char* kind;
+    const char* caption;
+    const char* container;  // "page" or "Frame1"
+    int left, top, width, height;
+    int fontTenths;  // point size × 100; 0 for the control's own font
+};
+
+const Expected kForm1[] = {
+    {"FolderTreeview1", "FolderTree", "", "Frame1", 240, 360, 7815, 2460, 0},
+    {"Check1", "PushButton", "Add Folder", "Frame1", 240, 2880, 7815, 400, 1125},
+    {"ListView1", "QTreeView", "", "page", 120, 3720, 8295, 1575, 900},
+    {"Check3", "PushButton", "Remove From List", "page", 120, 5400, 4095, 400, 1125},
+    {"Check2", "PushButton", "Clear List", "page", 4320, 5400, 4095, 400, 1125},
+    {"Check5", "PushButton", "Exit", "page", 120, 5880, 4095, 400, 1125},
+    {"Check4", "PushButton", "Next  > >", "page", 4320, 5880, 4095, 400, 1125},
+    {"Frame1", "QGroupBox", "Select and Add Folders to Search", "page", 120, 120, 8295, 3495,
+     975},
+};
+
+const Expected kForm2[] = {
+    {"Option1", "QRadioButton", "After this date:", "Frame1", 240, 240, 1935, 375, 975},
+    {"Option2", "QRadioButton", "Before this date:", "Frame1", 240, 720, 1935, 375, 975},
+    {"Option3", "QRadioButton", "On this date:", "Frame1", 240, 1200, 1935, 375, 975},
+    {"DTPicker1", "QDateEdit", "", "Frame1", 2280, 240, 5775, 375, 975},
+    {"DTPicker2", "QDateEdit", "", "Frame1", 2280, 720, 5775, 375, 975},
+    {"DTPicker3", "QDateEdit", "", "Frame1", 2280, 1200, 5775, 375, 975},
+    {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125},
+    {"Check1", "PushButton", "Find Results", "page", 4320, 1920, 4095, 400, 1125},
+    {"ListView1", "QTreeView", "", "page", 120, 2400, 8295, 2535, 900},
+    {"Check3", "PushButton", "Send Checked Items to Recycling Bin", "page", 120, 5040, 8295,
+     400, 1125},
+    {"Frame1", "QGroupBox", "Select Cutoff Date", "page", 120, 120, 8295, 1695, 975},
+};
+
+QString captionOf(QWidget* w) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        return b->text();
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        return g->title();
+    }
+    return {};
+}
+
+}  // namespace
+
+class PagesTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Application> app_;
+    QStringList messages_;
+    std::unique_ptr<testsupport::TempDir> tmp_;
+
+    Form1& form1() { return app_->form1(); }
+    template <typename T = QWidget>
+    T* on(QWidget& page, const char* name) {
+        // Form2 and Form1 both have a Frame1 and a ListView1: look on the given page only.
+        T* w = page.findChild<T*>(QString::fromLatin1(name));
+        if (w == nullptr) {
+            qFatal("no control %s on %s", name, qPrintable(page.objectName()));
+        }
+        return w;
+    }
+    PushButton* button(QWidget& page, const char* name) { return on<PushButton>(page, name); }
+    void press(QWidget& page, const char* name) { button(page, name)->setValue(1); }
+    void move(QWidget* w) {
+        QMouseEvent event(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &event);
+    }
+    void addRow(const std::string& path) {
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        QVERIFY(tree->selectPath(QByteArray::fromStdString(path)));
+        press(form1(), "Check1");
+    }
+    QStringList rows() {
+        QStringList out;
+        for (const auto& r : form1().searchFolders().rows()) {
+            out << QString::fromStdString(r);
+        }
+        return out;
+    }
+    // Presses "Next  > >" and waits for the date page.
+    void next() {
+        QSignalSpy ready(&form1(), &Form1::indexReady);
+        press(form1(), "Check4");
+        QVERIFY(ready.wait(10000));
+    }
+
+private slots:
+    void init() {
+        messages_.clear();
+        platform::setMessageHandler(
+            [this](QWidget*, const QString& text) { messages_.append(text); });
+        tmp_ = std::make_unique<testsupport::TempDir>();
+        app_ = std::make_unique<Application>();
+        app_->start();
+        new QAbstractItemModelTester(&form1().searchFolders(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     &form1());
+    }
+
+    void cleanup() {
+        app_.reset();
+        tmp_.reset();
+        platform::setMessageHandler({});
+    }
+
+    void layoutOfBothPages() {
+        auto check = [&](QWidget& page, const auto& table, QSize client, const char* frameName) {
+            QCOMPARE(page.size(), client);
+            QCOMPARE(page.minimumSize(), client);
+            QCOMPARE(page.maximumSize(), client);
+            QVERIFY(!(page.windowFlags() & Qt::WindowMaximizeButtonHint));
+            QVERIFY(page.windowFlags() & Qt::WindowMinimizeButtonHint);
+            QCOMPARE(page.windowTitle(), QStringLiteral("Chronosift"));
+            QCOMPARE(page.palette().color(QPalette::Window), QColor(Qt::white));
+            QWidget* frame = on(page, frameName);
+            QWidget* previous = nullptr;
+            for (const Expected& e : table) {
+                QWidget* w = on(page, e.name);
+                QVERIFY2(QString::fromLatin1(w->metaObject()->className()).endsWith(e.kind),
+                         e.name);
+                QCOMPARE(captionOf(w), QString::fromLatin1(e.caption));
+                QCOMPARE(w->parentWidget(), QString(e.container) == "page" ? &page : frame);
+                QCOMPARE(w->geometry(), twipsRect(e.left, e.top, e.width, e.height));
+                if (e.fontTenths != 0) {
+                    QCOMPARE(w->font().family(), QStringLiteral("Arial"));
+                    QVERIFY2(w->font().bold(), e.name);
+                    QCOMPARE(qRound(w->font().pointSizeF() * 100), e.fontTenths);
+                }
+                // Tab order follows the table, frames aside.
+                if (w != frame) {
+                    if (previous != nullptr) {
+                        QWidget* n = previous->nextInFocusChain();
+                        while (n != w && (n->focusPolicy() == Qt::NoFocus ||
+                                          n->isAncestorOf(previous) || previous->isAncestorOf(n))) {
+                            n = n->nextInFocusChain();
+                        }
+                        QVERIFY2(n == w, e.name);
+                    }
+                    previous = w;
+                }
+            }
+        };
+        check(form1(), kForm1, QSize(570, 428), "Frame1");
+        QVERIFY(!button(form1(), "Check4")->isEnabled());
+        QCOMPARE(on<QTreeView>(form1(), "ListView1")->model()->headerData(0, Qt::Horizontal),
+                 QVariant(QStringLiteral("Folder(s) to Search")));
+        QCOMPARE(on<QTreeView>(form1(), "ListView1")->header()->sectionSize(0), 533);
+        QCOMPARE(on(form1(), "ListView1")->toolTip(),
+                 QStringLiteral("Double-click item to remove it."));
+        // Arial resolves to a face with its metrics.
+        QCOMPARE(QFontInfo(button(form1(), "Check1")->font()).family(),
+                 QStringLiteral("Liberation Sans"));
+
+        makeDir(tmp_->path());
+        addRow(tmp_->path());
+        next();
+        QVERIFY(app_->form2() != nullptr);
+        check(*app_->form2(), kForm2, QSize(570, 372), "Frame1");
+    }
+
+    void centreOfTheScreen() {
+        // 1024 × 768 pixels at 15 twips to the pixel, a page of 9000 × 6000 twips.
+        QCOMPARE(centeredPosition(QSizeF(15360, 11520), QSizeF(9000, 6000)), QPointF(3180, 2760));
+        QCOMPARE(centeredPosition(QSizeF(15361, 11520), QSizeF(9000, 6000)).x(), 3180.5);
+    }
+
+    void pushButtonConvention() {
+        PushButton b(QStringLiteral("x"));
+        int actions = 0;
+        platform::onPress(&b, &b, [&] { ++actions; });
+        b.setValue(1);
+        QCOMPARE(actions, 1);
+        QCOMPARE(b.value(), 0);  // it sprang back up
+        emit b.clickNotification();  // a notification that finds 0
+        QCOMPARE(actions, 1);
+        QTest::mouseClick(&b, Qt::LeftButton);
+        QCOMPARE(actions, 2);
+        QCOMPARE(b.value(), 0);
+    }
+
+    void hoverAndReset() {
+        Form1& f1 = form1();
+        PushButton* add = button(f1, "Check1");
+        PushButton* exit = button(f1, "Check5");
+        move(&f1);
+        QCOMPARE(f1.mousePointer(), kArrowPointer);
+        move(add);
+        QCOMPARE(add->backColor(), PushButton::kHighlight);
+        QCOMPARE(f1.mousePointer(), kCustomPointer);
+        move(exit);  // straight onto another button: both stay lit
+        QCOMPARE(add->backColor(), PushButton::kHighlight);
+        QCOMPARE(exit->backColor(), PushButton::kHighlight);
+        move(on(f1, "Frame1"));  // the frame around "Add Folder" changes nothing
+        QCOMPARE(add->backColor(), PushButton::kHighlight);
+        QCOMPARE(f1.mousePointer(), kCustomPointer);
+        move(on<QTreeView>(f1, "FolderTreeview1")->viewport());
+        QCOMPARE(add->backColor(), PushButton::kWhite);
+        QCOMPARE(exit->backColor(), PushButton::kWhite);
+        QCOMPARE(f1.mousePointer(), kArrowPointer);
+        move(add);
+        move(on<QTreeView>(f1, "ListView1")->viewport());
+        QCOMPARE(add->backColor(), PushButton::kWhite);
+
+        // While busy, hovering changes nothing and reset keeps the busy pointer.
+        move(add);
+        f1.setMousePointer(kBusyPointer);
+        move(exit);
+        QCOMPARE(exit->backColor(), PushButton::kWhite);
+        QCOMPARE(f1.mousePointer(), kBusyPointer);
+        move(&f1);
+        QCOMPARE(add->backColor(), PushButton::kWhite);
+        QCOMPARE(f1.mousePointer(), kBusyPointer);
+        f1.setMousePointer(kArrowPointer);
+
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        PushButton* find = button(f2, "Check1");
+        move(find);
+        QCOMPARE(find->backColor(), PushButton::kHighlight);
+        QCOMPARE(f2.mousePointer(), kCustomPointer);
+        move(on<QTreeView>(f2, "ListView1")->viewport());  // the results list: nothing
+        QCOMPARE(find->backColor(), PushButton::kHighlight);
+        QCOMPARE(f2.mousePointer(), kCustomPointer);
+        for (const char* reset : {"Frame1", "Option2", "DTPicker3"}) {
+            move(find);
+            move(on(f2, reset));
+            QCOMPARE(find->backColor(), PushButton::kWhite);
+            QCOMPARE(f2.mousePointer(), kArrowPointer);
+        }
+        move(find);
+        move(&f2);
+        QCOMPARE(find->backColor(), PushButton::kWhite);
+    }
+
+    void treeSelectionRules() {
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        PushButton* add = button(form1(), "Check1");
+        QVERIFY(add->isEnabled());
+        const std::pair<const char*, bool> cases[] = {
+            {"My Computer", false}, {"Desktop", true}, {"Recycle Bin", false}};
+        for (const auto& [name, enabled] : cases) {
+            QVERIFY(tree->selectVirtual(QString::fromLatin1(name)));
+            QCOMPARE(form1().selectedFolder(), QByteArray(name));
+            QCOMPARE(add->isEnabled(), enabled);
+        }
+        QVERIFY(tree->selectPath("/"));
+        QCOMPARE(form1().selectedFolder(), QByteArray("/"));
+        QVERIFY(add->isEnabled());
+        press(form1(), "Check1");
+        QCOMPARE(rows(), QStringList{"/"});
+    }
+
+    void desktopResolvesToTheDesktopFolder() {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(tmp_->path()));
+        const QByteArray desktop = platform::FolderTree::desktopPath();
+        QVERIFY(!desktop.isEmpty());
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        QVERIFY(tree->selectVirtual(QStringLiteral("Desktop")));
+        press(form1(), "Check1");
+        QCOMPARE(form1().selectedFolder(), desktop);  // the path replaces "Desktop"
+        press(form1(), "Check1");
+        const QString row = QString::fromUtf8(desktop) + "/";
+        QCOMPARE(rows(), (QStringList{row, row}));
+        QVERIFY(messages_.isEmpty());
+    }
+
+    void listOperationsAndRuleN() {
+        PushButton* next = button(form1(), "Check4");
+        auto* list = on<QTreeView>(form1(), "ListView1");
+        press(form1(), "Check1");  // nothing selected yet
+        QCOMPARE(messages_, QStringList{"Please select a folder."});
+        QVERIFY(!next->isEnabled());
+
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        QVERIFY(tree->selectVirtual(QStringLiteral("Desktop")) &&
+                tree->selectPath(QByteArray::fromStdString(tmp_->path())));
+        press(form1(), "Check1");
+        press(form1(), "Check1");
+        const QString row = QString::fromStdString(tmp_->path()) + "/";
+        QCOMPARE(rows(), (QStringList{row, row}));
+        QVERIFY(next->isEnabled());
+
+        list->clearSelection();
+        press(form1(), "Check3");  // no row selected: nothing goes
+        QCOMPARE(rows().size(), 2);
+        list->setCurrentIndex(list->model()->index(1, 0));
+        press(form1(), "Check3");
+        QCOMPARE(rows().size(), 1);
+        QVERIFY(next->isEnabled());
+
+        press(form1(), "Check2");
+        QVERIFY(rows().isEmpty());
+        QVERIFY(!next->isEnabled());
+        press(form1(), "Check2");  // clearing an empty list
+        QVERIFY(!next->isEnabled());
+
+        // A double-click empties the list but leaves "Next  > >" enabled.
+        press(form1(), "Check1");
+        const QModelIndex only = list->model()->index(0, 0);
+        list->setCurrentIndex(only);
+        emit list->doubleClicked(only);
+        QVERIFY(rows().isEmpty());
+        QVERIFY(next->isEnabled());
+        QCOMPARE(messages_.size(), 1);
+    }
+
+    void pruningMessagesBottomUp() {
+        const std::string a = tmp_->path() + "/a";
+        makeDir(a + "/b/c");
+        addRow(a + "/b/c");
+        addRow(a);
+        addRow(a + "/b");
+        next();
+        const QString tail =
+            " will be removed because it is a subfolder of another folder that you added.";
+        QCOMPARE(messages_, (QStringList{QString::fromStdString(a + "/b/") + tail,
+                                         QString::fromStdString(a + "/b/c/") + tail}));
+        QCOMPARE(rows(), QStringList{QString::fromStdString(a + "/")});
+    }
+
+    void indexingCaptionThenDatePage() {
+        testsupport::makeFile(tmp_->path() + "/f");
+        addRow(tmp_->path());
+        QStringList captions;
+        QList<int> pointers;
+        connect(&form1(), &Form1::indexProgress, this, [&] {
+            captions << form1().windowTitle();
+            pointers << form1().mousePointer();
+        });
+        next();
+        QVERIFY(!captions.isEmpty());
+        for (const QString& c : captions) {
+            QCOMPARE(c, QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ]"));
+        }
+        QVERIFY(pointers.contains(kBusyPointer));
+        QCOMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
+        QVERIFY(app_->form2()->isVisible());
+        QVERIFY(!form1().isVisible());
+        QCOMPARE(form1().mousePointer(), kArrowPointer);
+        QCOMPARE(app_->form2()->pos(), form1().pos());
+        QCOMPARE(app_->index()->fileCount(), 1u);
+    }
+
+    void nextBackNextKeepsBothPages() {
+        addRow(tmp_->path());
+        const QPoint form1At = form1().pos();
+        next();
+        Form2& f2 = *app_->form2();
+        QVERIFY(on<QRadioButton>(f2, "Option1")->isChecked());
+        QVERIFY(on(f2, "DTPicker1")->isEnabled());
+        QVERIFY(!on(f2, "DTPicker2")->isEnabled());
+        QCOMPARE(on<QDateEdit>(f2, "DTPicker2")->date(), QDate(2006, 6, 30));
+        on<QRadioButton>(f2, "Option2")->click();
+        on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2001, 2, 3));
+        f2.move(f2.pos() + QPoint(40, 30));
+        const QPoint form2At = f2.pos();
+
+        press(f2, "Check2");
+        QVERIFY(!f2.isVisible());
+        QVERIFY(form1().isVisible());
+        QCOMPARE(form1().pos(), form1At);
+        QCOMPARE(rows().size(), 1);
+
+        next();
+        QCOMPARE(app_->form2(), &f2);
+        QCOMPARE(f2.pos(), form2At);  // it no longer follows the folder page
+        QVERIFY(on<QRadioButton>(f2, "Option2")->isChecked());
+        QVERIFY(on(f2, "DTPicker2")->isEnabled());
+        QVERIFY(!on(f2, "DTPicker1")->isEnabled());
+        QCOMPARE(on<QDateEdit>(f2, "DTPicker2")->date(), QDate(2001, 2, 3));
+        QCOMPARE(on<QDateEdit>(f2, "DTPicker1")->date(), QDate(2006, 6, 30));
+    }
+
+    void closingEitherPageEnds() {
+        addRow(tmp_->path());
+        next();
+        QSignalSpy ending(app_.get(), &Application::ending);
+        app_->form2()->close();
+        QCOMPARE(ending.count(), 1);
+
+        cleanup();
+        init();
+        QSignalSpy ending1(app_.get(), &Application::ending);
+        form1().close();
+        QCOMPARE(ending1.count(), 1);
+    }
+
+    void exitDuringABuildEndsIt() {
+        // Enough files that the build is still running when "Exit" is pressed in the same turn.
+        for (int d = 0; d < 40; ++d) {
+            const std::string dir = tmp_->path() + "/d" + std::to_string(d);
+            makeDir(dir);
+            for (int f = 0; f < 100; ++f) {
+                testsupport::makeFile(dir + "/f" + std::to_string(f));
+            }
+        }
+        addRow(tmp_->path());
+        QSignalSpy ready(&form1(), &Form1::indexReady);
+        QSignalSpy ending(app_.get(), &Application::ending);
+        press(form1(), "Check4");
+        QVERIFY(form1().indexing());
+        press(form1(), "Check5");
+        QCOMPARE(ending.count(), 1);
+        app_.reset();  // joins the cancelled build
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 0);
+    }
+
+    void inputDuringABuildIsIgnored() {
+        addRow(tmp_->path());
+        QSignalSpy ready(&form1(), &Form1::indexReady);
+        press(form1(), "Check4");
+        QVERIFY(form1().indexing());
+        press(form1(), "Check2");  // "Clear List"
+        press(form1(), "Check4");  // a second "Next  > >"
+        QCOMPARE(rows().size(), 1);
+        QVERIFY(ready.wait(10000));
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 1);
+    }
+
+private:
+    static void makeDir(const std::string& p) { testsupport::makeDir(p); }
+};
+
+QTEST_MAIN(PagesTest)
+#include "pages_test.moc"
