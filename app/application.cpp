@@ -11,7 +11,9 @@ Application::Application() : form1_(std::make_unique<Form1>()) {
 
 Application::~Application() = default;
 
-void Application::start() { form1_->show(); }
+void Application::start() {
+    form1_->show();
+}
 
 void Application::showForm2(IndexSnapshot index) {
     index_ = std::move(index);

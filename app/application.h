@@ -12,7 +12,7 @@ namespace chronosift {
 
 class Application : public QObject {
     Q_OBJECT
-public:
+  public:
     Application();
     ~Application() override;
 
@@ -22,11 +22,11 @@ public:
     Form2* form2() { return form2_.get(); }
     const IndexSnapshot& index() const { return index_; }
 
-signals:
+  signals:
     // The program is ending: "Exit", or a page was closed. The caller leaves the event loop.
     void ending();
 
-private:
+  private:
     void showForm2(IndexSnapshot index);
     void back();
     void end();

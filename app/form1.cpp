@@ -140,7 +140,9 @@ void Form1::doubleClicked() {
     }
 }
 
-void Form1::applyRuleN() { nextButton_->setEnabled(folders_.rowCount() > 0); }
+void Form1::applyRuleN() {
+    nextButton_->setEnabled(folders_.rowCount() > 0);
+}
 
 void Form1::next() {
     if (indexing_) {

@@ -18,7 +18,7 @@ class FolderTree;
 
 class Form1 : public Page {
     Q_OBJECT
-public:
+  public:
     static inline const QString kCaption = QStringLiteral("Chronosift");
     static inline const QString kIndexingCaption =
         QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ]");
@@ -31,7 +31,7 @@ public:
     // Stops a running build; the program is ending.
     void cancelIndexing() { job_.cancel(); }
 
-signals:
+  signals:
     // "Next  > >" has begun: the old index is no longer the current one.
     void indexingStarted();
     void indexProgress(quint64 files);
@@ -40,10 +40,10 @@ signals:
     void exitRequested();
     void closed();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void onTreeSelection();
     void addFolder();
     void removeFromList();

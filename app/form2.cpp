@@ -3,19 +3,26 @@
 #include <QCloseEvent>
 #include <QDateEdit>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTreeView>
 
+#include "index/calendar.h"
+#include "platform/desktop.h"
+#include "search/find.h"
+
 namespace chronosift {
 
-Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580) {
+Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     frame_ = new QGroupBox(QStringLiteral("Select Cutoff Date"), this);
     frame_->setObjectName(QStringLiteral("Frame1"));
     frame_->setFont(captionFont());
     frame_->setGeometry(twipsRect(120, 120, 8295, 1695));
 
-    static const char* const kCaptions[] = {"After this date:", "Before this date:",
-                                            "On this date:"};
+    static const char* const kCaptions[] = {
+        "After this date:", "Before this date:", "On this date:"};
     for (int i = 0; i < 3; ++i) {
         const int top = 240 + 480 * i;
         options_[i] = new QRadioButton(QString::fromLatin1(kCaptions[i]), frame_);
@@ -51,13 +58,19 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580) {
     list_->setUniformRowHeights(true);
     list_->setItemsExpandable(false);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->setModel(&model_);
+    list_->installEventFilter(this);
+    connect(list_, &QWidget::customContextMenuRequested, this, &Form2::showListMenu);
 
-    trashButton_ = addButton(QStringLiteral("Check3"),
-                             QStringLiteral("Send Checked Items to Recycling Bin"), this,
-                             twipsRect(120, 5040, 8295, 400));
+    trashButton_ =
+        addButton(QStringLiteral("Check3"), QStringLiteral("Send Checked Items to Recycling Bin"),
+                  this, twipsRect(120, 5040, 8295, 400));
 
     QWidget* order[] = {options_[0], options_[1], options_[2], pickers_[0], pickers_[1],
-                        pickers_[2], backButton_, findButton_, list_, trashButton_};
+                        pickers_[2], backButton_, findButton_, list_,       trashButton_};
     for (size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -66,6 +79,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580) {
     setMoveRole(list_, MoveRole::None);
 
     platform::onPress(backButton_, this, [this] { emit backRequested(); });
+    platform::onPress(findButton_, this, [this] { findResults(); });
 }
 
 void Form2::load(const QWidget& form1) {
@@ -73,7 +87,74 @@ void Form2::load(const QWidget& form1) {
     move(form1.pos().x(), pos().y());
     options_[0]->setChecked(true);
     loadCustomPointer();
+    QHeaderView* header = list_->header();
+    header->setStretchLastSection(false);
+    header->resizeSection(0, twips(5500));
+    header->resizeSection(1, twips(2300));
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setWindowTitle(QStringLiteral("Chronosift"));
+}
+
+void Form2::findResults() {
+    // The search over a million entries takes milliseconds on this thread, so no input can
+    // reach the page while it runs.
+    setMousePointer(kBusyPointer);
+    std::vector<FileId> ids;
+    for (int i = 0; i < 3; ++i) {
+        if (!options_[i]->isChecked() || index_ == nullptr) {
+            continue;
+        }
+        static constexpr Criterion kCriteria[] = {Criterion::After, Criterion::Before,
+                                                  Criterion::On};
+        const QDate d = pickers_[i]->date();
+        const int64_t cutoff =
+            dayNumber({d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
+        ids = findMatches(*index_, kCriteria[i], cutoff);
+    }
+    model_.setRows(index_, std::move(ids));
+    setMousePointer(kArrowPointer);
+}
+
+void Form2::toggleSelected() {
+    const QItemSelection selection = list_->selectionModel()->selection();
+    if (selection.isEmpty()) {
+        return;
+    }
+    const QModelIndex current = list_->currentIndex();
+    const int lead = current.isValid() && list_->selectionModel()->isRowSelected(current.row())
+                         ? current.row()
+                         : selection.first().top();
+    model_.setCheckedRows(selection, !model_.isChecked(lead));
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        toggleSelected();
+        return true;
+    }
+    return Page::eventFilter(watched, event);
+}
+
+void Form2::showListMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Check All"), this, [this] { model_.setAllChecked(true); });
+    menu.addAction(QStringLiteral("Uncheck All"), this, [this] { model_.setAllChecked(false); });
+    const QItemSelection selection = list_->selectionModel()->selection();
+    menu.addAction(QStringLiteral("Check Selected"), this,
+                   [this, selection] { model_.setCheckedRows(selection, true); })
+        ->setEnabled(!selection.isEmpty());
+    menu.addAction(QStringLiteral("Uncheck Selected"), this,
+                   [this, selection] { model_.setCheckedRows(selection, false); })
+        ->setEnabled(!selection.isEmpty());
+    menu.addSeparator();
+    const QModelIndex row =
+        list_->indexAt(at).isValid() ? list_->indexAt(at) : list_->currentIndex();
+    QAction* open = menu.addAction(QStringLiteral("Open Containing Folder"), this, [this, row] {
+        platform::showInFileManager(model_.snapshot()->path(model_.fileAt(row.row())));
+    });
+    open->setEnabled(row.isValid());
+    menu.exec(list_->viewport()->mapToGlobal(at));
 }
 
 void Form2::optionClicked(int option) {

@@ -3,6 +3,7 @@
 
 #include "app/page.h"
 #include "index/file_index.h"
+#include "search/results_model.h"
 
 class QDateEdit;
 class QGroupBox;
@@ -13,7 +14,7 @@ namespace chronosift {
 
 class Form2 : public Page {
     Q_OBJECT
-public:
+  public:
     Form2();
 
     // The index that "Find Results" searches from now on.
@@ -22,15 +23,21 @@ public:
     // Load-time set-up, run once when the page is first shown: at `form1`'s place.
     void load(const QWidget& form1);
 
-signals:
+    ResultsModel& results() { return model_; }
+
+  signals:
     void backRequested();
     void closed();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void optionClicked(int option);
+    void findResults();
+    void toggleSelected();
+    void showListMenu(const QPoint& at);
 
     QGroupBox* frame_;
     QRadioButton* options_[3];
@@ -39,6 +46,7 @@ private:
     platform::PushButton* backButton_;
     platform::PushButton* trashButton_;
     QTreeView* list_;
+    ResultsModel model_;
     IndexSnapshot index_;
 };
 

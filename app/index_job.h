@@ -13,7 +13,7 @@ namespace chronosift {
 
 class IndexJob : public QObject {
     Q_OBJECT
-public:
+  public:
     using QObject::QObject;
     // Cancels a running build and waits for its thread, which stops at the next entry.
     ~IndexJob() override;
@@ -22,12 +22,12 @@ public:
     bool running() const { return thread_.joinable(); }
     void cancel() { cancel_ = true; }
 
-signals:
+  signals:
     // Files counted so far, at most ten times a second.
     void progress(quint64 files);
     void finished(chronosift::IndexSnapshot index);
 
-private:
+  private:
     void join();
 
     std::thread thread_;

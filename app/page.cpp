@@ -12,7 +12,9 @@
 
 namespace chronosift {
 
-int twips(int value) { return qRound(value / 15.0); }
+int twips(int value) {
+    return qRound(value / 15.0);
+}
 
 QRect twipsRect(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
@@ -35,15 +37,21 @@ QIcon blankIcon() {
 
 }  // namespace
 
-QFont buttonFont() { return arialBold(11.25); }
-QFont captionFont() { return arialBold(9.75); }
-QFont listFont() { return arialBold(9); }
+QFont buttonFont() {
+    return arialBold(11.25);
+}
+QFont captionFont() {
+    return arialBold(9.75);
+}
+QFont listFont() {
+    return arialBold(9);
+}
 
 QPointF centeredPosition(QSizeF screenTwips, QSizeF pageTwips) {
-    const float left = (static_cast<float>(screenTwips.width()) -
-                        static_cast<float>(pageTwips.width())) / 2.0f;
-    const float top = (static_cast<float>(screenTwips.height()) -
-                       static_cast<float>(pageTwips.height())) / 2.0f;
+    const float left =
+        (static_cast<float>(screenTwips.width()) - static_cast<float>(pageTwips.width())) / 2.0f;
+    const float top =
+        (static_cast<float>(screenTwips.height()) - static_cast<float>(pageTwips.height())) / 2.0f;
     return {left, top};
 }
 
@@ -105,8 +113,8 @@ QList<platform::PushButton*> Page::pushButtons() const {
     return findChildren<platform::PushButton*>();
 }
 
-platform::PushButton* Page::addButton(const QString& name, const QString& caption,
-                                      QWidget* parent, QRect geometry) {
+platform::PushButton* Page::addButton(const QString& name, const QString& caption, QWidget* parent,
+                                      QRect geometry) {
     auto* button = new platform::PushButton(caption, parent);
     button->setObjectName(name);
     button->setFont(buttonFont());

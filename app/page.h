@@ -32,7 +32,7 @@ QPointF centeredPosition(QSizeF screenTwips, QSizeF pageTwips);
 
 class Page : public QWidget {
     Q_OBJECT
-public:
+  public:
     // What a control's mouse-move does.
     enum class MoveRole { Hover, Reset, None };
 
@@ -50,7 +50,7 @@ public:
     // Every push button of the page, frames' included.
     QList<platform::PushButton*> pushButtons() const;
 
-protected:
+  protected:
     platform::PushButton* addButton(const QString& name, const QString& caption, QWidget* parent,
                                     QRect geometry);
     // Gives a control (and its viewport, for lists and trees) its mouse-move role.
@@ -59,7 +59,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void hover(platform::PushButton* button);
     void reset();
 

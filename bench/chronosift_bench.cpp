@@ -25,6 +25,7 @@
 #include "index/build.h"
 #include "index/calendar.h"
 #include "search/find.h"
+#include "search/results_model.h"
 
 namespace {
 
@@ -127,9 +128,19 @@ int measure(const std::string& dir) {
         *index, chronosift::Criterion::Before,
         chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff)));
     const auto t2 = Clock::now();
+    // What a press of "Find Results" does: the search, then the rows into the results model.
+    chronosift::ResultsModel model;
+    const auto t3 = Clock::now();
+    model.setRows(index, chronosift::findMatches(
+                             *index, chronosift::Criterion::Before,
+                             chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff))));
+    const auto t4 = Clock::now();
+    model.setAllChecked(true);
+    const auto t5 = Clock::now();
     using ms = std::chrono::duration<double, std::milli>;
-    std::printf("%zu %zu %.3f %.3f %zu\n", matches.size(), index->fileCount(), ms(t1 - t0).count(),
-                ms(t2 - t1).count(), index->bytesUsed());
+    std::printf("%zu %zu %.3f %.3f %zu %.3f %.3f %zu\n", matches.size(), index->fileCount(),
+                ms(t1 - t0).count(), ms(t2 - t1).count(), index->bytesUsed(), ms(t4 - t3).count(),
+                ms(t5 - t4).count(), model.bytesUsed());
     return 0;
 }
 
@@ -255,16 +266,20 @@ int main(int argc, char** argv) {
     runChild(ours, false);
     runChild(findCmd, false);
     runChild(fdCmd, false);
-    std::vector<double> oursWall, oursBuild, oursSearch, findWall, fdWall;
+    std::vector<double> oursWall, oursBuild, oursSearch, oursPress, oursCheckAll, findWall, fdWall;
+    size_t modelBytes = 0;
     long peakKb = 0;
     uint64_t found = 0, indexed = 0, findLines = 0, fdLines = 0;
     size_t indexBytes = 0;
     for (int r = 0; r < runs; ++r) {
         const Run o = runChild(ours, true);
-        double build = 0, search = 0;
+        double build = 0, search = 0, press = 0, checkAll = 0;
         unsigned long long f = 0, n = 0;
         size_t bytes = 0;
-        std::sscanf(o.out.c_str(), "%llu %llu %lf %lf %zu", &f, &n, &build, &search, &bytes);
+        std::sscanf(o.out.c_str(), "%llu %llu %lf %lf %zu %lf %lf %zu", &f, &n, &build, &search,
+                    &bytes, &press, &checkAll, &modelBytes);
+        oursPress.push_back(press);
+        oursCheckAll.push_back(checkAll);
         found = f, indexed = n, indexBytes = bytes;
         oursWall.push_back(o.wallMs);
         oursBuild.push_back(build);
@@ -298,6 +313,10 @@ int main(int argc, char** argv) {
                 "(index itself %.1f bytes per file)\n",
                 peakKb, emptyRun.maxRssKb, perFile,
                 indexed > 0 ? static_cast<double>(indexBytes) / indexed : 0.0);
+    std::printf("results list: a press (search + model) %.1f ms = %.1f %% of the build; "
+                "Check All %.3f ms; %.2f bytes per row\n",
+                median(oursPress), 100.0 * median(oursPress) / median(oursBuild),
+                median(oursCheckAll), found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
     const bool countOk = found == expected;
     std::printf("match count: %llu, expected %llu: %s\n", static_cast<unsigned long long>(found),
                 static_cast<unsigned long long>(expected), countOk ? "OK" : "WRONG");

@@ -2,4 +2,6 @@
 
 #include "cli/find_command.h"
 
-int main(int argc, char** argv) { return chronosift::runFindCommand(argc, argv, stdout, stderr); }
+int main(int argc, char** argv) {
+    return chronosift::runFindCommand(argc, argv, stdout, stderr);
+}

@@ -37,8 +37,7 @@ int usageError(std::FILE* err, const std::string& message) {
 // A search-folder row from a folder argument: absolute, without repeated "/" or "." parts, and
 // ending in exactly one "/".
 std::string rowFor(std::string_view argument) {
-    std::string path = argument.starts_with('/') ? std::string()
-                                                  : platform::currentFolder() + "/";
+    std::string path = argument.starts_with('/') ? std::string() : platform::currentFolder() + "/";
     path.append(argument);
     std::string row = "/";
     size_t at = 0;

@@ -10,7 +10,7 @@ namespace chronosift {
 
 class SearchFolderModel : public QAbstractListModel {
     Q_OBJECT
-public:
+  public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -22,7 +22,7 @@ public:
     void removeAt(int row);
     void clear();
 
-private:
+  private:
     std::vector<std::string> rows_;
 };
 

@@ -20,7 +20,7 @@ constexpr int64_t kPending = kNoTime + 1;
 // Hands out 8-aligned pieces of large chunks. The chunks go to the index, so nothing written
 // here is ever copied again; untouched chunk tails cost address space, not memory.
 class ChunkWriter {
-public:
+  public:
     char* allocate(size_t bytes) {
         bytes = (bytes + 7) & ~size_t{7};
         if (used_ + bytes > capacity_) {
@@ -38,7 +38,7 @@ public:
     std::vector<std::unique_ptr<char[]>> chunks;
     size_t totalBytes = 0;
 
-private:
+  private:
     char* current_ = nullptr;
     size_t used_ = 0;
     size_t capacity_ = 0;
@@ -74,7 +74,7 @@ struct Worker {
 }  // namespace
 
 class IndexBuilder {
-public:
+  public:
     explicit IndexBuilder(const BuildOptions& options) : options_(options) {
         unsigned n = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
         n = std::clamp(n, 1u, 64u);
@@ -116,7 +116,7 @@ public:
         return index_;
     }
 
-private:
+  private:
     bool cancelled() const {
         return options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
     }
@@ -391,17 +391,17 @@ private:
 
     static void writeBlock(Worker& worker, Slot& slot, uint32_t n) {
         const size_t nameBytes = worker.names.size() - n;  // without the NULs
-        char* block = worker.chunk.allocate(sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1) +
-                                            nameBytes);
+        char* block =
+            worker.chunk.allocate(sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1) + nameBytes);
         std::memcpy(block, worker.times.data(), sizeof(int64_t) * n);
         auto* offsets = reinterpret_cast<uint32_t*>(block + sizeof(int64_t) * n);
         char* names = block + sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1);
         uint32_t at = 0;
         for (uint32_t i = 0; i < n; ++i) {
             const char* src = worker.names.data() + worker.nameStarts[i];
-            const auto length = static_cast<uint32_t>(
-                (i + 1 < n ? worker.nameStarts[i + 1] : worker.names.size()) -
-                worker.nameStarts[i] - 1);
+            const auto length =
+                static_cast<uint32_t>((i + 1 < n ? worker.nameStarts[i + 1] : worker.names.size()) -
+                                      worker.nameStarts[i] - 1);
             offsets[i] = at;
             std::memcpy(names + at, src, length);
             at += length;

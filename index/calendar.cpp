@@ -54,7 +54,9 @@ int64_t dayNumber(const CivilDate& date) {
     return daysFromCivil(date.year, date.month, date.day) + kUnixEpochDay;
 }
 
-CivilDate civilDate(int64_t day) { return civilFromDays(day - kUnixEpochDay); }
+CivilDate civilDate(int64_t day) {
+    return civilFromDays(day - kUnixEpochDay);
+}
 
 int64_t dayNumberOfSeconds(int64_t seconds) {
     return floorDiv(seconds, kSecondsPerDay) + kUnixEpochDay;

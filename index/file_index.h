@@ -28,7 +28,7 @@ inline constexpr FolderId kNoFolder = std::numeric_limits<FolderId>::max();
 inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
 
 class FileIndex {
-public:
+  public:
     // One folder's files, laid out in one block: times, then name offsets, then names.
     struct Folder {
         const char* name = nullptr;  // a subfolder's name, or a row's path without its last "/"
@@ -56,9 +56,9 @@ public:
 
     // A search-folder row and what became of it.
     struct Row {
-        std::string text;             // as given, ending in "/"
-        FolderId root = kNoFolder;    // kNoFolder when the row could not be opened
-        platform::FsError error;      // why not, when root is kNoFolder
+        std::string text;           // as given, ending in "/"
+        FolderId root = kNoFolder;  // kNoFolder when the row could not be opened
+        platform::FsError error;    // why not, when root is kNoFolder
     };
 
     size_t fileCount() const { return fileCount_; }
@@ -82,7 +82,7 @@ public:
     // Memory the index holds, for the benchmark.
     size_t bytesUsed() const;
 
-private:
+  private:
     friend class IndexBuilder;
     std::vector<Folder> folders_;
     std::vector<Row> rows_;

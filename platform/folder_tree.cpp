@@ -125,7 +125,8 @@ bool FolderTree::selectPath(const QByteArray& path) {
 }
 
 bool FolderTree::selectVirtual(const QString& name) {
-    const auto found = findItems(name, Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive);
+    const auto found =
+        findItems(name, Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive);
     for (QTreeWidgetItem* item : found) {
         if (item->data(0, kPathRole).toByteArray().isEmpty()) {
             setCurrentItem(item);

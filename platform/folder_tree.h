@@ -11,7 +11,7 @@ namespace chronosift::platform {
 
 class FolderTree : public QTreeWidget {
     Q_OBJECT
-public:
+  public:
     explicit FolderTree(QWidget* parent = nullptr);
 
     // The text of the selected item: a path as bytes, or a display name; empty with none.
@@ -26,11 +26,11 @@ public:
     // The user's desktop folder, for "Desktop".
     static QByteArray desktopPath();
 
-signals:
+  signals:
     // Raised after the selection has changed.
     void selectionNotification();
 
-private:
+  private:
     QTreeWidgetItem* addFolderItem(QTreeWidgetItem* parent, const QByteArray& path,
                                    const QString& label);
     void populate(QTreeWidgetItem* item);

@@ -37,7 +37,9 @@ std::string currentFolder() {
     return buffer.data();
 }
 
-std::string FsError::message() const { return displayText(path) + ": " + errorText(code); }
+std::string FsError::message() const {
+    return displayText(path) + ": " + errorText(code);
+}
 
 Folder::~Folder() {
     if (dir_ != nullptr) {
@@ -45,7 +47,9 @@ Folder::~Folder() {
     }
 }
 
-Folder::Folder(Folder&& other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
+Folder::Folder(Folder&& other) noexcept : dir_(other.dir_) {
+    other.dir_ = nullptr;
+}
 
 Folder& Folder::operator=(Folder&& other) noexcept {
     if (this != &other) {
@@ -58,7 +62,9 @@ Folder& Folder::operator=(Folder&& other) noexcept {
     return *this;
 }
 
-int Folder::fd() const { return dir_ != nullptr ? dirfd(static_cast<DIR*>(dir_)) : -1; }
+int Folder::fd() const {
+    return dir_ != nullptr ? dirfd(static_cast<DIR*>(dir_)) : -1;
+}
 
 namespace {
 
@@ -288,12 +294,12 @@ std::string unescapeMountField(const std::string& field) {
 
 std::vector<std::string> mountedVolumes() {
     static const char* const kSkipTypes[] = {
-        "proc",    "sysfs",    "devtmpfs", "devpts",     "cgroup",    "cgroup2",  "debugfs",
-        "tracefs", "securityfs", "pstore", "bpf",        "configfs",  "fusectl",  "mqueue",
-        "hugetlbfs", "binfmt_misc", "autofs", "efivarfs", "selinuxfs", "rpc_pipefs", "nsfs",
-        "tmpfs",   "ramfs",    "squashfs", "overlay"};
-    static const char* const kSystemPrefixes[] = {"/proc", "/sys", "/dev", "/run", "/boot",
-                                                  "/snap", "/var/lib"};
+        "proc",      "sysfs",       "devtmpfs", "devpts",   "cgroup",    "cgroup2",    "debugfs",
+        "tracefs",   "securityfs",  "pstore",   "bpf",      "configfs",  "fusectl",    "mqueue",
+        "hugetlbfs", "binfmt_misc", "autofs",   "efivarfs", "selinuxfs", "rpc_pipefs", "nsfs",
+        "tmpfs",     "ramfs",       "squashfs", "overlay"};
+    static const char* const kSystemPrefixes[] = {"/proc", "/sys",  "/dev",    "/run",
+                                                  "/boot", "/snap", "/var/lib"};
     std::vector<std::string> volumes;
     std::ifstream mounts("/proc/self/mounts");
     std::string line;

@@ -41,9 +41,9 @@ struct FsError {
 std::string errorText(int code);
 
 enum class EntryKind : uint8_t {
-    Folder,   // a real directory, not a link to one
+    Folder,     // a real directory, not a link to one
     NotFolder,  // anything else, links included
-    Unknown,  // the file system did not say; ask `Folder::stat`
+    Unknown,    // the file system did not say; ask `Folder::stat`
 };
 
 struct EntryStat {
@@ -54,7 +54,7 @@ struct EntryStat {
 
 // An open folder being read. Move-only.
 class Folder {
-public:
+  public:
     Folder() = default;
     ~Folder();
     Folder(Folder&& other) noexcept;
@@ -82,7 +82,7 @@ public:
     uint64_t device(int& error) const;
     bool onPseudoFileSystem() const;
 
-private:
+  private:
     explicit Folder(void* dir) : dir_(dir) {}
     void* dir_ = nullptr;  // DIR*, kept opaque so the header stays free of system headers
 };

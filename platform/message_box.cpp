@@ -24,6 +24,8 @@ void showMessage(QWidget* parent, const QString& text) {
     box.exec();
 }
 
-void setMessageHandler(MessageHandler h) { handler() = std::move(h); }
+void setMessageHandler(MessageHandler h) {
+    handler() = std::move(h);
+}
 
 }  // namespace chronosift::platform

@@ -8,7 +8,7 @@ namespace chronosift::platform {
 
 class PushButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     static constexpr uint32_t kWhite = 0x00FFFFFF;      // 0x00BBGGRR
     static constexpr uint32_t kHighlight = 0x00C0FFFF;  // pale yellow
 
@@ -20,11 +20,11 @@ public:
     uint32_t backColor() const { return backColor_; }
     void setBackColor(uint32_t bgr);
 
-signals:
+  signals:
     // Raised on every change of the value, by the user or by setValue.
     void clickNotification();
 
-private:
+  private:
     uint32_t backColor_ = kWhite;
 };
 

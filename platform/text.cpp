@@ -59,4 +59,22 @@ std::string displayText(std::string_view bytes) {
     return out;
 }
 
+std::string uriEscapePath(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+            b == '-' || b == '.' || b == '_' || b == '~' || b == '/') {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 15]);
+        }
+    }
+    return out;
+}
+
 }  // namespace chronosift::platform

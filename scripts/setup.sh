@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libgtest-dev
-  fonts-liberation
+  fonts-liberation locales tzdata
   fd-find findutils trash-cli
 )
 
@@ -24,4 +24,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
+fi
+
+# The tests show dates under a German locale.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+  fi
+  "${as_root[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'de_DE.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+  "${as_root[@]}" locale-gen >/dev/null
 fi

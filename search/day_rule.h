@@ -13,7 +13,9 @@ enum class Criterion : uint8_t {
 
 // Days from the cutoff day to the file's day; both are day numbers (0 = 1899-12-30). A file
 // without a time counts as day 0.
-inline int64_t dayDifference(int64_t fileDay, int64_t cutoffDay) { return fileDay - cutoffDay; }
+inline int64_t dayDifference(int64_t fileDay, int64_t cutoffDay) {
+    return fileDay - cutoffDay;
+}
 
 // Whether a day difference passes the criterion's test.
 constexpr bool passes(Criterion criterion, int64_t dayDifference) {

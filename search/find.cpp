@@ -1,17 +1,25 @@
 #include "search/find.h"
 
+#include <thread>
+
 #include "platform/local_zone.h"
 
 namespace chronosift {
 
-std::vector<FileId> findMatches(const FileIndex& index, Criterion criterion, int64_t cutoffDay,
-                                const std::atomic<bool>* cancel) {
+namespace {
+
+// The matches among folders [begin, end), in index order.
+std::vector<FileId> matchFolders(const FileIndex& index, size_t begin, size_t end,
+                                 Criterion criterion, int64_t cutoffDay,
+                                 const std::atomic<bool>* cancel) {
     std::vector<FileId> matches;
     platform::LocalZone zone;
-    for (const FileIndex::Folder& folder : index.folders()) {
+    const auto& folders = index.folders();
+    for (size_t f = begin; f < end; ++f) {
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
             return {};
         }
+        const FileIndex::Folder& folder = folders[f];
         const int64_t* times = folder.fileCount > 0 ? folder.times() : nullptr;
         for (uint32_t i = 0; i < folder.fileCount; ++i) {
             const int64_t day = times[i] == kNoTime ? 0 : zone.localDay(times[i]);
@@ -20,6 +28,31 @@ std::vector<FileId> findMatches(const FileIndex& index, Criterion criterion, int
             }
         }
     }
+    return matches;
+}
+
+}  // namespace
+
+std::vector<FileId> findMatches(const FileIndex& index, Criterion criterion, int64_t cutoffDay,
+                                const std::atomic<bool>* cancel, size_t splitFrom) {
+    const size_t folders = index.folders().size();
+    // A large index is split in two halves by files, the second searched on another core.
+    if (index.fileCount() < splitFrom || index.fileCount() < 2 ||
+        std::thread::hardware_concurrency() < 2) {
+        auto matches = matchFolders(index, 0, folders, criterion, cutoffDay, cancel);
+        return cancel != nullptr && cancel->load() ? std::vector<FileId>{} : matches;
+    }
+    const FolderId middle = index.folderOf(static_cast<FileId>(index.fileCount() / 2));
+    std::vector<FileId> second;
+    std::thread helper([&] {
+        second = matchFolders(index, middle, folders, criterion, cutoffDay, cancel);
+    });
+    std::vector<FileId> matches = matchFolders(index, 0, middle, criterion, cutoffDay, cancel);
+    helper.join();
+    if (cancel != nullptr && cancel->load()) {
+        return {};
+    }
+    matches.insert(matches.end(), second.begin(), second.end());
     return matches;
 }
 

@@ -7,8 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
+#include <unistd.h>
 
 #include "app/application.h"
+#include "index/build.h"
 #include "folders/selection.h"
 #include "platform/folder_tree.h"
 #include "platform/message_box.h"
@@ -445,6 +447,159 @@ private slots:
         QVERIFY(ready.wait(10000));
         QCoreApplication::processEvents();
         QCOMPARE(ready.count(), 1);
+    }
+
+    void findResultsAroundMidnight() {
+        testsupport::ScopedTimeZone tz("Europe/Berlin");
+        using testsupport::localTime;
+        const std::pair<const char*, int64_t> files[] = {
+            {"jun29-235959", localTime(2006, 6, 29, 23, 59, 59)},
+            {"jun30-000000", localTime(2006, 6, 30)},
+            {"jun30-235959", localTime(2006, 6, 30, 23, 59, 59)},
+            {"jul01-000005", localTime(2006, 7, 1, 0, 0, 5)},
+        };
+        for (const auto& [name, time] : files) {
+            testsupport::makeFile(tmp_->path() + "/" + name, time);
+        }
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        new QAbstractItemModelTester(&results,
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, &f2);
+        auto listed = [&] {
+            QStringList names;
+            for (int row = 0; row < results.rowCount(); ++row) {
+                names << QString::fromStdString(std::string(results.snapshot()->name(results.fileAt(row))));
+            }
+            names.sort();
+            return names;
+        };
+        const std::pair<const char*, QStringList> cases[] = {
+            {"Option1", {"jul01-000005"}},
+            {"Option2", {"jun29-235959"}},
+            {"Option3", {"jun30-000000", "jun30-235959"}},
+        };
+        for (const auto& [option, expected] : cases) {
+            on<QRadioButton>(f2, option)->click();
+            press(f2, "Check1");
+            QCOMPARE(listed(), expected);
+            QCOMPARE(f2.mousePointer(), kArrowPointer);
+        }
+        // The midnight file shows its date alone, in the locale's short form.
+        on<QRadioButton>(f2, "Option3")->click();
+        press(f2, "Check1");
+        QStringList cells;
+        for (int row = 0; row < results.rowCount(); ++row) {
+            cells << results.data(results.index(row, 1), Qt::DisplayRole).toString();
+        }
+        QVERIFY(cells.contains(lastModifiedText(localTime(2006, 6, 30), *std::make_unique<platform::LocalZone>(), QLocale::system())));
+        QVERIFY(std::none_of(cells.begin(), cells.end(), [](const QString& c) { return c.isEmpty(); }));
+    }
+
+    void rowsStayUntilTheNextPress() {
+        for (int i = 0; i < 6; ++i) {
+            testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000 + i);
+        }
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();  // before 2006-06-30: all six
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 6);
+        std::vector<FileId> first;
+        for (int r = 0; r < 6; ++r) {
+            first.push_back(results.fileAt(r));
+        }
+        QVERIFY(std::is_sorted(first.begin(), first.end()));  // index order
+        results.setChecked(1, true);
+        results.setChecked(4, true);
+        const IndexSnapshot searched = results.snapshot();
+
+        // Back, a file more, Next: a new index, but the rows and checks of the last search stay.
+        press(f2, "Check2");
+        testsupport::makeFile(tmp_->path() + "/late", 1000000100);
+        next();
+        QVERIFY(app_->index() != searched);
+        QCOMPARE(results.snapshot(), searched);
+        QCOMPARE(results.rowCount(), 6);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4}));
+
+        // The next press searches the new index, all rows unchecked; twice gives the same rows.
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 7);
+        QVERIFY(results.checkedRows().empty());
+        std::vector<FileId> again;
+        press(f2, "Check1");
+        for (int r = 0; r < results.rowCount(); ++r) {
+            again.push_back(results.fileAt(r));
+        }
+        QCOMPARE(again.size(), 7u);
+        QVERIFY(std::is_sorted(again.begin(), again.end()));
+    }
+
+    void entriesWithoutATime() {
+        testsupport::makeFile(tmp_->path() + "/stays", 1000000000);
+        testsupport::makeFile(tmp_->path() + "/vanishes", 1000000000);
+        BuildOptions options;
+        options.afterListing = [&](std::string_view) {
+            ::unlink((tmp_->path() + "/vanishes").c_str());
+        };
+        IndexSnapshot index = buildIndex({tmp_->path() + "/"}, options);
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        f2.setIndex(index);
+        ResultsModel& results = f2.results();
+        auto rowOf = [&](const char* name) {
+            for (int r = 0; r < results.rowCount(); ++r) {
+                if (results.snapshot()->name(results.fileAt(r)) == name) {
+                    return r;
+                }
+            }
+            return -1;
+        };
+        on<QRadioButton>(f2, "Option2")->click();
+        on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(1899, 12, 31));
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 1);
+        QVERIFY(rowOf("vanishes") == 0);
+        QCOMPARE(results.data(results.index(0, 1), Qt::DisplayRole).toString(), QString());
+        on<QRadioButton>(f2, "Option3")->click();
+        on<QDateEdit>(f2, "DTPicker3")->setDate(QDate(1899, 12, 30));
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 1);
+        on<QRadioButton>(f2, "Option1")->click();
+        on<QDateEdit>(f2, "DTPicker1")->setDate(QDate(1899, 12, 30));
+        press(f2, "Check1");
+        QCOMPARE(rowOf("vanishes"), -1);
+        QVERIFY(rowOf("stays") >= 0);
+    }
+
+    void spaceAndSelectAllCheckRows() {
+        for (int i = 0; i < 5; ++i) {
+            testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000);
+        }
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        auto* list = on<QTreeView>(f2, "ListView1");
+        list->setFocus();
+        list->setCurrentIndex(results.index(1, 0));
+        list->selectionModel()->select(results.index(3, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 3}));
+        QTest::keyClick(list, Qt::Key_Space);  // the same again clears them
+        QVERIFY(results.checkedRows().empty());
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 5);
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(results.checkedRows().size(), 5u);
     }
 
 private:

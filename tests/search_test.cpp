@@ -91,6 +91,27 @@ TEST(Find, SummerFileJustAfterMidnightWhileTheClockIsInWinter) {
     EXPECT_EQ(findMatches(*index, Criterion::On, dayNumber({2021, 6, 30})).size(), 0u);
 }
 
+TEST(Find, SplitSearchGivesTheSameRowsInOrder) {
+    testsupport::ScopedTimeZone tz("UTC");
+    TempDir tmp;
+    for (int d = 0; d < 30; ++d) {
+        const std::string dir = tmp / ("d" + std::to_string(d));
+        testsupport::makeDir(dir);
+        for (int f = 0; f < d % 7; ++f) {
+            makeFile(dir + "/f" + std::to_string(f), 1000000000 + 86400 * (d * 7 + f));
+        }
+    }
+    const auto index = buildIndex({tmp.path() + "/"});
+    ASSERT_GT(index->fileCount(), 50u);
+    for (Criterion c : {Criterion::After, Criterion::Before, Criterion::On}) {
+        const int64_t cutoff = dayNumberOfSeconds(1000000000 + 86400 * 71);  // d10/f1
+        const auto whole = findMatches(*index, c, cutoff);
+        const auto split = findMatches(*index, c, cutoff, nullptr, 0);
+        EXPECT_EQ(split, whole);
+        EXPECT_FALSE(whole.empty());
+    }
+}
+
 TEST(Find, CancelGivesNothing) {
     TempDir tmp;
     makeFile(tmp / "f");

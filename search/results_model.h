@@ -1,0 +1,69 @@
+// The results list: the ids of the matching files of one index snapshot, with one check bit a
+// row. Rows are never copies of the index; paths and times are made only for the rows shown.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QTime>
+#include <cstdint>
+#include <vector>
+
+#include "index/file_index.h"
+#include "platform/local_zone.h"
+
+class QItemSelection;
+
+namespace chronosift {
+
+// The "Last Modified" text of an index time: the locale's short date (with the year in full), a
+// blank and the long time to the second, or the date alone at exactly 00:00:00; empty without a
+// time.
+QString lastModifiedText(int64_t utcSeconds, platform::LocalZone& zone, const QLocale& locale);
+
+class ResultsModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    explicit ResultsModel(QObject* parent = nullptr, QLocale locale = QLocale::system());
+
+    // Replaces every row: the files `ids` of `index`, all unchecked. The model keeps the
+    // snapshot, so it outlives a newer build.
+    void setRows(IndexSnapshot index, std::vector<FileId> ids);
+    const IndexSnapshot& snapshot() const { return index_; }
+    FileId fileAt(int row) const { return ids_[static_cast<size_t>(row)]; }
+
+    bool isChecked(int row) const {
+        return (checks_[static_cast<size_t>(row) >> 6] >> (row & 63)) & 1;
+    }
+    void setChecked(int row, bool checked);
+    // Every row, in one change.
+    void setAllChecked(bool checked);
+    // The rows of a selection, one change a range.
+    void setCheckedRows(const QItemSelection& selection, bool checked);
+    // The checked rows, top to bottom.
+    std::vector<int> checkedRows() const;
+    // Removes these rows (ascending), keeping the others and their checks.
+    void removeRowsAt(const std::vector<int>& rows);
+
+    // Memory for the rows, beyond the index.
+    size_t bytesUsed() const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  private:
+    void setBit(size_t row, bool on);
+
+    IndexSnapshot index_;
+    std::vector<FileId> ids_;
+    std::vector<uint64_t> checks_;
+    QLocale locale_;
+    mutable platform::LocalZone zone_;
+};
+
+}  // namespace chronosift

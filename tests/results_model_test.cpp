@@ -1,0 +1,135 @@
+// The results list's model, on real index snapshots.
+#include <QAbstractItemModelTester>
+#include <QItemSelection>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "index/build.h"
+#include "search/results_model.h"
+#include "support/temp_tree.h"
+
+using namespace chronosift;
+
+class ResultsModelTest : public QObject {
+    Q_OBJECT
+
+    testsupport::TempDir tmp_;
+    IndexSnapshot index_;
+
+    // An index of `n` files named 0 … n−1 (enumeration order decides their ids).
+    IndexSnapshot makeIndex(int n) {
+        for (int i = 0; i < n; ++i) {
+            testsupport::makeFile(tmp_ / std::to_string(i), 1151668800 + i);
+        }
+        return buildIndex({tmp_.path() + "/"});
+    }
+
+    static std::vector<FileId> firstIds(size_t n) {
+        std::vector<FileId> ids(n);
+        for (size_t i = 0; i < n; ++i) {
+            ids[i] = static_cast<FileId>(i);
+        }
+        return ids;
+    }
+
+private slots:
+    void initTestCase() { index_ = makeIndex(300); }
+
+    void checksUnderTheModelTester() {
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setRows(index_, firstIds(200));
+        QCOMPARE(model.rowCount(), 200);
+        QCOMPARE(model.columnCount(), 2);
+        QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Entire Filename"));
+        QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Last Modified"));
+        QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
+        QCOMPARE(model.data(model.index(5, 0), Qt::DisplayRole).toString(),
+                 QString::fromStdString(index_->path(5)));
+        QVERIFY(model.checkedRows().empty());
+
+        QVERIFY(model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(model.data(model.index(3, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        model.setChecked(130, true);
+        QCOMPARE(model.checkedRows(), (std::vector<int>{3, 130}));
+
+        // Removing rows keeps the others in order with their checks.
+        model.removeRowsAt({1, 2, 64, 65, 66, 199});
+        QCOMPARE(model.rowCount(), 194);
+        QCOMPARE(model.fileAt(0), 0u);
+        QCOMPARE(model.fileAt(1), 3u);
+        QCOMPARE(model.fileAt(61), 63u);
+        QCOMPARE(model.fileAt(62), 67u);
+        QCOMPARE(model.checkedRows(), (std::vector<int>{1, 130 - 5}));
+
+        // A new set of rows starts unchecked.
+        model.setRows(index_, firstIds(10));
+        QVERIFY(model.checkedRows().empty());
+    }
+
+    void checkAllIsOneRangedChange() {
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        std::vector<FileId> ids(1000003, 7);  // rows may name the same file; only ids are kept
+        model.setRows(index_, std::move(ids));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setAllChecked(true);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed[0][0].toModelIndex().row(), 0);
+        QCOMPARE(changed[0][1].toModelIndex().row(), 1000002);
+        QCOMPARE(model.checkedRows().size(), 1000003u);
+        QVERIFY(model.bytesUsed() <= 1000003 * 8);
+        model.setAllChecked(false);
+        QVERIFY(model.checkedRows().empty());
+
+        QItemSelection selection;
+        selection.select(model.index(10, 0), model.index(19, 1));
+        selection.select(model.index(500000, 0), model.index(500001, 1));
+        changed.clear();
+        model.setCheckedRows(selection, true);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(model.checkedRows().size(), 12u);
+        QCOMPARE(model.checkedRows().back(), 500001);
+    }
+
+    void lastModifiedTexts() {
+        testsupport::ScopedTimeZone tz("Europe/Berlin");
+        platform::LocalZone zone;
+        const QLocale us(QLocale::English, QLocale::UnitedStates);
+        const int64_t afternoon = testsupport::localTime(2006, 6, 30, 14, 6, 7);
+        const int64_t midnight = testsupport::localTime(2006, 6, 30);
+        QCOMPARE(lastModifiedText(afternoon, zone, us), QStringLiteral("6/30/2006 2:06:07 PM"));
+        QCOMPARE(lastModifiedText(midnight, zone, us), QStringLiteral("6/30/2006"));
+        QCOMPARE(lastModifiedText(midnight + 1, zone, us), QStringLiteral("6/30/2006 12:00:01 AM"));
+        QCOMPARE(lastModifiedText(kNoTime, zone, us), QString());
+        const QLocale de(QLocale::German, QLocale::Germany);
+        QCOMPARE(lastModifiedText(afternoon, zone, de), QStringLiteral("30.06.2006 14:06:07"));
+    }
+
+    // Run with LC_ALL=de_DE.UTF-8: the model follows the user's locale.
+    void localeDisplay() {
+        if (qgetenv("LC_ALL") != "de_DE.UTF-8") {
+            QSKIP("runs as its own test with LC_ALL=de_DE.UTF-8");
+        }
+        testsupport::ScopedTimeZone tz("UTC");
+        testsupport::TempDir tmp;
+        testsupport::makeFile(tmp / "midnight", testsupport::utcTime(2006, 6, 30));
+        testsupport::makeFile(tmp / "later", testsupport::utcTime(2006, 6, 30, 14, 6, 7));
+        const auto index = buildIndex({tmp.path() + "/"});
+        ResultsModel model;
+        model.setRows(index, firstIds(2));
+        QStringList cells;
+        for (int row = 0; row < 2; ++row) {
+            cells << model.data(model.index(row, 1), Qt::DisplayRole).toString();
+        }
+        cells.sort();
+        QCOMPARE(cells, (QStringList{"30.06.2006", "30.06.2006 14:06:07"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(ResultsModelTest)
+#include "results_model_test.moc"
