@@ -2,15 +2,20 @@
 
 #include <QCloseEvent>
 #include <QDateEdit>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeView>
+#include <thread>
 
 #include "index/calendar.h"
 #include "platform/desktop.h"
+#include "platform/message_box.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -78,8 +83,13 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     setMoveRole(frame_, MoveRole::Reset);
     setMoveRole(list_, MoveRole::None);
 
-    platform::onPress(backButton_, this, [this] { emit backRequested(); });
+    platform::onPress(backButton_, this, [this] {
+        if (!busy_) {
+            emit backRequested();
+        }
+    });
     platform::onPress(findButton_, this, [this] { findResults(); });
+    platform::onPress(trashButton_, this, [this] { sendToTrash(); });
 }
 
 void Form2::load(const QWidget& form1) {
@@ -96,6 +106,9 @@ void Form2::load(const QWidget& form1) {
 }
 
 void Form2::findResults() {
+    if (busy_) {
+        return;
+    }
     // The search over a million entries takes milliseconds on this thread, so no input can
     // reach the page while it runs.
     setMousePointer(kBusyPointer);
@@ -109,10 +122,85 @@ void Form2::findResults() {
         const QDate d = pickers_[i]->date();
         const int64_t cutoff =
             dayNumber({d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
-        ids = findMatches(*index_, kCriteria[i], cutoff);
+        ids = findMatches(*index_, kCriteria[i], cutoff, {.skip = trashed_.skipFor(index_)});
     }
     model_.setRows(index_, std::move(ids));
     setMousePointer(kArrowPointer);
+}
+
+void Form2::sendToTrash() {
+    const std::vector<int> rows = model_.checkedRows();
+    if (busy_ || rows.empty()) {
+        return;
+    }
+    if (!platform::askYesNo(this, QString::fromStdString(confirmationText(rows.size())))) {
+        return;
+    }
+    busy_ = true;
+    setMousePointer(kBusyPointer);
+    const IndexSnapshot searched = model_.snapshot();
+    std::vector<std::string> paths;
+    paths.reserve(rows.size());
+    for (int row : rows) {
+        paths.push_back(searched->path(model_.fileAt(row)));
+    }
+    const std::vector<platform::TrashOutcome> outcomes = moveWithProgress(paths);
+
+    // No later search may list a moved file, in this snapshot or in a newer one built before
+    // the move.
+    std::vector<std::string> moved;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (outcomes[i].status == platform::TrashStatus::Moved) {
+            trashed_.mark(searched, model_.fileAt(rows[i]));
+            moved.push_back(paths[i]);
+        }
+    }
+    if (index_ != searched) {
+        trashed_.markPaths(index_, moved);
+    }
+    model_.removeRowsAt(rowsToRemove(rows, outcomes));
+    setMousePointer(kArrowPointer);
+    busy_ = false;
+    const std::string failures = failureMessage(paths, outcomes);
+    if (!failures.empty()) {
+        platform::showMessage(this, QString::fromStdString(failures));
+    }
+}
+
+std::vector<platform::TrashOutcome> Form2::moveWithProgress(const std::vector<std::string>& paths) {
+    std::vector<platform::TrashOutcome> outcomes;
+    std::atomic<bool> cancel{false};
+    std::atomic<size_t> done{0};
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        platform::Trash trash;
+        outcomes =
+            trash.moveAll(paths, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+        finished = true;
+    });
+    QProgressDialog dialog(QStringLiteral("Moving the checked files to the trash..."),
+                           QStringLiteral("Cancel"), 0, static_cast<int>(paths.size()), this);
+    dialog.setWindowTitle(QStringLiteral("Chronosift"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(500);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    connect(&dialog, &QProgressDialog::canceled, this, [&] { cancel = true; });
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (finished) {
+            loop.quit();
+            return;
+        }
+        dialog.setValue(static_cast<int>(done.load()));
+    });
+    poll.start(30);
+    if (!finished) {
+        loop.exec();
+    }
+    worker.join();
+    return outcomes;
 }
 
 void Form2::toggleSelected() {

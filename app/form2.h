@@ -3,6 +3,8 @@
 
 #include "app/page.h"
 #include "index/file_index.h"
+#include "platform/trash.h"
+#include "recycle/recycling_bin.h"
 #include "search/results_model.h"
 
 class QDateEdit;
@@ -36,6 +38,9 @@ class Form2 : public Page {
   private:
     void optionClicked(int option);
     void findResults();
+    void sendToTrash();
+    // Moves the files, with a progress dialog while more than a moment's work is left.
+    std::vector<platform::TrashOutcome> moveWithProgress(const std::vector<std::string>& paths);
     void toggleSelected();
     void showListMenu(const QPoint& at);
 
@@ -48,6 +53,8 @@ class Form2 : public Page {
     QTreeView* list_;
     ResultsModel model_;
     IndexSnapshot index_;
+    TrashedFiles trashed_;
+    bool busy_ = false;  // a trash operation is under way
 };
 
 }  // namespace chronosift

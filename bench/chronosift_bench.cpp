@@ -5,6 +5,7 @@
 // Makes (or reuses) a deterministic tree of N files below DIR, then runs each tool once to warm
 // the cache and R more times, and reports the median wall times, chronosift's peak memory above
 // an empty run, and whether chronosift found the number of files that the tree should give.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 
 #include "index/build.h"
 #include "index/calendar.h"
+#include "platform/trash.h"
 #include "search/find.h"
 #include "search/results_model.h"
 
@@ -54,9 +56,8 @@ int64_t localDay(int64_t t) {
     time_t tt = static_cast<time_t>(t);
     struct tm local;
     localtime_r(&tt, &local);
-    return chronosift::dayNumber(
-        {local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-         static_cast<unsigned>(local.tm_mday)});
+    return chronosift::dayNumber({local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                  static_cast<unsigned>(local.tm_mday)});
 }
 
 // The tree: folders numbered breadth first, folder i below folder (i - 1) / kFanout, about five
@@ -124,16 +125,16 @@ int measure(const std::string& dir) {
     const auto t0 = Clock::now();
     const chronosift::IndexSnapshot index = chronosift::buildIndex({dir + "/"});
     const auto t1 = Clock::now();
-    const auto matches = chronosift::findMatches(
-        *index, chronosift::Criterion::Before,
-        chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff)));
+    const auto matches =
+        chronosift::findMatches(*index, chronosift::Criterion::Before,
+                                chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff)));
     const auto t2 = Clock::now();
     // What a press of "Find Results" does: the search, then the rows into the results model.
     chronosift::ResultsModel model;
     const auto t3 = Clock::now();
-    model.setRows(index, chronosift::findMatches(
-                             *index, chronosift::Criterion::Before,
-                             chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff))));
+    model.setRows(
+        index, chronosift::findMatches(*index, chronosift::Criterion::Before,
+                                       chronosift::dayNumber(*chronosift::parseIsoDate(kCutoff))));
     const auto t4 = Clock::now();
     model.setAllChecked(true);
     const auto t5 = Clock::now();
@@ -142,6 +143,28 @@ int measure(const std::string& dir) {
                 ms(t1 - t0).count(), ms(t2 - t1).count(), index->bytesUsed(), ms(t4 - t3).count(),
                 ms(t5 - t4).count(), model.bytesUsed());
     return 0;
+}
+
+// In a child process: move every file of `dir` to the trash.
+int measureTrash(const std::string& dir) {
+    std::vector<std::string> paths;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        die(dir);
+    }
+    while (const dirent* e = readdir(d)) {
+        if (e->d_name[0] != '.') {
+            paths.push_back(dir + "/" + e->d_name);
+        }
+    }
+    closedir(d);
+    chronosift::platform::Trash trash;
+    const auto outcomes = trash.moveAll(paths);
+    const auto moved = std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
+        return o.status == chronosift::platform::TrashStatus::Moved;
+    });
+    std::printf("%ld\n", static_cast<long>(moved));
+    return moved == static_cast<long>(paths.size()) ? 0 : 1;
 }
 
 struct Run {
@@ -198,11 +221,74 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// Trashes `count` fresh files from a folder on the home file system with chronosift, `gio trash`
+// and `trash-put`, each into a trash of its own below that folder (never the user's own).
+void trashBenchmark(const std::string& self, int count) {
+    if (count <= 0) {
+        return;
+    }
+    const char* home = std::getenv("HOME");
+    const std::string base =
+        std::string(home != nullptr ? home : "/tmp") + "/.cache/chronosift-bench";
+    std::system(("rm -rf '" + base + "' && mkdir -p '" + base + "'").c_str());
+    setenv("XDG_DATA_HOME", (base + "/data").c_str(), 1);
+    struct Tool {
+        const char* name;
+        std::vector<std::string> command;  // the paths are appended
+        bool available;
+    };
+    std::vector<Tool> tools = {
+        {"chronosift", {self, "--measure-trash"}, true},
+        {"gio trash", {"gio", "trash"}, access("/usr/bin/gio", X_OK) == 0},
+        {"trash-put", {"trash-put"}, access("/usr/bin/trash-put", X_OK) == 0},
+    };
+    std::printf("trash: %d files from %s, fresh copies for each tool:\n", count, base.c_str());
+    double ours = 0;
+    for (Tool& tool : tools) {
+        if (!tool.available) {
+            std::printf("  %-11s not installed\n", tool.name);
+            continue;
+        }
+        const std::string folder = base + "/files";
+        std::system(
+            ("rm -rf '" + folder + "' '" + base + "/data' && mkdir -p '" + folder + "'").c_str());
+        std::vector<std::string> command = tool.command;
+        for (int i = 0; i < count; ++i) {
+            const std::string path = folder + "/file" + std::to_string(i) + ".txt";
+            std::ofstream(path) << i;
+            if (command[0] != self) {
+                command.push_back(path);
+            }
+        }
+        if (command[0] == self) {
+            command.push_back(folder);
+        }
+        const Run run = runChild(command, false);
+        int left = 0;
+        for (int i = 0; i < count; ++i) {
+            left += access((folder + "/file" + std::to_string(i) + ".txt").c_str(), F_OK) == 0;
+        }
+        if (tool.name == std::string("chronosift")) {
+            ours = run.wallMs;
+        }
+        std::printf("  %-11s %9.1f ms, %d left in place%s\n", tool.name, run.wallMs, left,
+                    ours > 0 && tool.name != std::string("chronosift")
+                        ? (" (chronosift is " + std::to_string(run.wallMs / ours).substr(0, 5) +
+                           " times as fast)")
+                              .c_str()
+                        : "");
+    }
+    std::system(("rm -rf '" + base + "'").c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "--measure") {
         return measure(argv[2]);
+    }
+    if (argc >= 3 && std::string(argv[1]) == "--measure-trash") {
+        return measureTrash(argv[2]);
     }
     if (argc < 2) {
         std::fprintf(stderr, "usage: chronosift-bench DIR [--files N] [--runs R]\n");
@@ -211,9 +297,12 @@ int main(int argc, char** argv) {
     std::string base = argv[1];
     uint64_t files = 1000000;
     int runs = 3;
+    int trashFiles = 10000;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--files") {
             files = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (std::string(argv[i]) == "--trash-files") {
+            trashFiles = std::atoi(argv[i + 1]);
         } else if (std::string(argv[i]) == "--runs") {
             runs = std::max(1, std::atoi(argv[i + 1]));
         }
@@ -232,7 +321,8 @@ int main(int argc, char** argv) {
     uint64_t expected = 0;
     std::string markerZone;
     std::ifstream in(marker);
-    if (in >> expected && (std::getline(in >> std::ws, markerZone), true) && markerZone == "TZ=" + zone) {
+    if (in >> expected && (std::getline(in >> std::ws, markerZone), true) &&
+        markerZone == "TZ=" + zone) {
         std::printf("reusing %s\n", tree.c_str());
     } else {
         std::printf("making %s (%llu files)...\n", tree.c_str(),
@@ -244,8 +334,7 @@ int main(int argc, char** argv) {
         }
         const auto t0 = Clock::now();
         expected = makeTree(tree, files);
-        std::printf("made in %.1f s\n",
-                    std::chrono::duration<double>(Clock::now() - t0).count());
+        std::printf("made in %.1f s\n", std::chrono::duration<double>(Clock::now() - t0).count());
         std::ofstream(marker) << expected << "\nTZ=" << zone << "\n";
     }
 
@@ -258,8 +347,8 @@ int main(int argc, char** argv) {
 
     const std::vector<std::string> ours{self, "--measure", tree};
     const std::vector<std::string> findCmd{"find", tree, "-type", "f", "!", "-newermt", kCutoff};
-    const std::vector<std::string> fdCmd{"fdfind", "-H", "-I", "-t", "f", "--changed-before",
-                                         kCutoff, ".", tree};
+    const std::vector<std::string> fdCmd{"fdfind",           "-H",    "-I", "-t", "f",
+                                         "--changed-before", kCutoff, ".",  tree};
 
     const Run emptyRun = runChild({self, "--measure", empty}, true);
     // Warm the cache, then measure.
@@ -300,23 +389,27 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(files), static_cast<unsigned long long>(indexed),
                 sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("median of %d warm runs, --before %s:\n", runs, kCutoff);
-    std::printf("  chronosift  %8.1f ms wall (build %.1f ms + search %.1f ms in process), "
-                "%llu matches\n",
-                ours_, median(oursBuild), median(oursSearch), static_cast<unsigned long long>(found));
+    std::printf(
+        "  chronosift  %8.1f ms wall (build %.1f ms + search %.1f ms in process), "
+        "%llu matches\n",
+        ours_, median(oursBuild), median(oursSearch), static_cast<unsigned long long>(found));
     std::printf("  fdfind      %8.1f ms wall, %llu lines\n", fd_,
                 static_cast<unsigned long long>(fdLines));
     std::printf("  find        %8.1f ms wall, %llu lines\n", find_,
                 static_cast<unsigned long long>(findLines));
     std::printf("ratios (whole process wall time): chronosift/fd %.2f, chronosift/find %.2f\n",
                 ours_ / fd_, ours_ / find_);
-    std::printf("memory: peak RSS %ld KiB, empty run %ld KiB, %.1f bytes per indexed file "
-                "(index itself %.1f bytes per file)\n",
-                peakKb, emptyRun.maxRssKb, perFile,
-                indexed > 0 ? static_cast<double>(indexBytes) / indexed : 0.0);
-    std::printf("results list: a press (search + model) %.1f ms = %.1f %% of the build; "
-                "Check All %.3f ms; %.2f bytes per row\n",
-                median(oursPress), 100.0 * median(oursPress) / median(oursBuild),
-                median(oursCheckAll), found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
+    std::printf(
+        "memory: peak RSS %ld KiB, empty run %ld KiB, %.1f bytes per indexed file "
+        "(index itself %.1f bytes per file)\n",
+        peakKb, emptyRun.maxRssKb, perFile,
+        indexed > 0 ? static_cast<double>(indexBytes) / indexed : 0.0);
+    std::printf(
+        "results list: a press (search + model) %.1f ms = %.1f %% of the build; "
+        "Check All %.3f ms; %.2f bytes per row\n",
+        median(oursPress), 100.0 * median(oursPress) / median(oursBuild), median(oursCheckAll),
+        found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
+    trashBenchmark(self, trashFiles);
     const bool countOk = found == expected;
     std::printf("match count: %llu, expected %llu: %s\n", static_cast<unsigned long long>(found),
                 static_cast<unsigned long long>(expected), countOk ? "OK" : "WRONG");

@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/local_zone.h"
 #include "platform/text.h"
+#include "platform/trash.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -19,12 +20,14 @@ namespace chronosift {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] FOLDER...\n";
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] [--trash] "
+    "FOLDER...\n";
 
 struct Arguments {
     std::optional<Criterion> criterion;
     std::optional<CivilDate> date;
     bool longFormat = false;
+    bool trash = false;
     char terminator = '\n';
     std::vector<std::string> folders;
 };
@@ -68,6 +71,31 @@ std::string criterionName(Criterion c) {
     return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
 }
 
+// Moves the matching files to the trash without asking; one line on `err` per file that could
+// not be moved. Exit code 1 when any file stayed.
+int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
+    std::vector<std::string> paths;
+    paths.reserve(matches.size());
+    for (FileId id : matches) {
+        paths.push_back(index.path(id));
+    }
+    platform::Trash trash;
+    const auto outcomes = trash.moveAll(paths);
+    bool stayed = false;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const auto& o = outcomes[i];
+        if (o.status == platform::TrashStatus::Moved) {
+            continue;
+        }
+        stayed = stayed || o.status == platform::TrashStatus::Failed;
+        std::fprintf(err, "chronosift-find: %s %s: %s\n",
+                     o.status == platform::TrashStatus::Missing ? "no longer there:"
+                                                                : "not moved to the trash:",
+                     platform::displayText(paths[i]).c_str(), o.reason.c_str());
+    }
+    return stayed ? 1 : 0;
+}
+
 }  // namespace
 
 int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -100,6 +128,8 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
             }
         } else if (arg == "--long") {
             args.longFormat = true;
+        } else if (arg == "--trash") {
+            args.trash = true;
         } else if (arg == "-0") {
             args.terminator = '\0';
         } else if (arg == "-h" || arg == "--help") {
@@ -137,6 +167,9 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
 
     const std::vector<FileId> matches = findMatches(*index, *args.criterion, dayNumber(*args.date));
+    if (args.trash) {
+        return trashMatches(*index, matches, err);
+    }
     platform::LocalZone zone;
     std::string buffer;
     buffer.reserve(1 << 16);

@@ -28,4 +28,28 @@ void setMessageHandler(MessageHandler h) {
     handler() = std::move(h);
 }
 
+namespace {
+
+QuestionHandler& questionHandler() {
+    static QuestionHandler h;
+    return h;
+}
+
+}  // namespace
+
+bool askYesNo(QWidget* parent, const QString& text) {
+    if (questionHandler()) {
+        return questionHandler()(parent, text);
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Chronosift"), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void setQuestionHandler(QuestionHandler h) {
+    questionHandler() = std::move(h);
+}
+
 }  // namespace chronosift::platform

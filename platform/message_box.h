@@ -17,4 +17,12 @@ void showMessage(QWidget* parent, const QString& text);
 // Replaces how messages are shown; an empty handler restores the modal box.
 void setMessageHandler(MessageHandler handler);
 
+using QuestionHandler = std::function<bool(QWidget* parent, const QString& text)>;
+
+// Asks a question with "Yes" and "No" (no icon, the title "Chronosift"); true for "Yes".
+bool askYesNo(QWidget* parent, const QString& text);
+
+// Replaces how questions are asked; an empty handler restores the modal box.
+void setQuestionHandler(QuestionHandler handler);
+
 }  // namespace chronosift::platform

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "support/temp_tree.h"
@@ -14,7 +20,8 @@ using testsupport::utcTime;
 
 const std::string kFind = CHRONOSIFT_FIND;
 const std::string kUsage =
-    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] FOLDER...\n";
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] [--trash] "
+    "FOLDER...\n";
 
 std::vector<std::string> lines(const std::string& text, char end = '\n') {
     std::vector<std::string> out;
@@ -64,8 +71,8 @@ TEST(FindCommand, MissingOrNonFolderIsWarnedAndSkipped) {
     EXPECT_EQ(result.out, tmp / "file\n");
     EXPECT_EQ(result.err, "chronosift-find: warning: skipping " + other / "nothing/" +
                               ": No such file or directory\n"
-                              "chronosift-find: warning: skipping " + other / "plain/" +
-                              ": Not a directory\n");
+                              "chronosift-find: warning: skipping " +
+                              other / "plain/" + ": Not a directory\n");
 }
 
 TEST(FindCommand, PrunesWithMessagesAndListsEachFileOnce) {
@@ -74,8 +81,8 @@ TEST(FindCommand, PrunesWithMessagesAndListsEachFileOnce) {
     makeFile(tmp / "a/one", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/two", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/c/three", utcTime(2000, 1, 1, 12));
-    const auto result = runProgram(
-        {kFind, "--before", "2010-01-01", tmp / "a/b/c", tmp / "a", tmp / "a/b/"});
+    const auto result =
+        runProgram({kFind, "--before", "2010-01-01", tmp / "a/b/c", tmp / "a", tmp / "a/b/"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(lines(result.out),
               (std::vector<std::string>{tmp / "a/one", tmp / "a/b/two", tmp / "a/b/c/three"}));
@@ -99,8 +106,8 @@ TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
 
     auto longForm = runProgram({kFind, "--on", "2005-05-06", "--long", tmp.path()}, {"TZ=UTC"});
     EXPECT_EQ(longForm.out, tmp / "midnight\t2005-05-06\n");
-    longForm = runProgram({kFind, "--after", "2005-05-04", "--long", tmp.path()},
-                          {"TZ=Asia/Tokyo"});
+    longForm =
+        runProgram({kFind, "--after", "2005-05-04", "--long", tmp.path()}, {"TZ=Asia/Tokyo"});
     auto longLines = lines(longForm.out);
     std::sort(longLines.begin(), longLines.end());
     ASSERT_EQ(longLines.size(), 4u);  // the name with a newline spans two lines
@@ -114,11 +121,54 @@ TEST(FindCommand, RelativeFoldersAreTakenFromTheWorkingFolder) {
     TempDir tmp;
     makeDir(tmp / "rel");
     makeFile(tmp / "rel/x", utcTime(2000, 1, 1, 12));
-    const auto result = runProgram({"/bin/sh", "-c",
-                                    "cd '" + tmp.path() + "' && exec '" + kFind +
-                                        "' --before 2010-01-01 ./rel"});
+    const auto result =
+        runProgram({"/bin/sh", "-c",
+                    "cd '" + tmp.path() + "' && exec '" + kFind + "' --before 2010-01-01 ./rel"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, tmp / "rel/x\n");
+}
+
+bool setImmutable(const std::string& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
+    TempDir tmp, data;
+    makeDir(tmp / "keep");
+    makeFile(tmp / "old", utcTime(2000, 1, 1, 12));
+    makeFile(tmp / "new", utcTime(2020, 1, 1, 12));
+    makeFile(tmp / "keep/stuck", utcTime(2000, 1, 1, 12));
+    // Root ignores permissions, so the file that must stay is made immutable as well.
+    ASSERT_EQ(chmod((tmp / "keep").c_str(), 0555), 0);
+    const bool immutable = geteuid() == 0 && setImmutable(tmp / "keep/stuck", true);
+    if (geteuid() == 0 && !immutable) {
+        chmod((tmp / "keep").c_str(), 0755);
+        GTEST_SKIP() << "cannot make a file immutable here, and root ignores permissions";
+    }
+    const auto result = runProgram({kFind, "--before", "2010-01-01", "--trash", tmp.path()},
+                                   {"XDG_DATA_HOME=" + data.path()});
+    if (immutable) {
+        setImmutable(tmp / "keep/stuck", false);
+    }
+    chmod((tmp / "keep").c_str(), 0755);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(
+        result.err.starts_with("chronosift-find: not moved to the trash: " + tmp / "keep/stuck: "))
+        << result.err;
+    EXPECT_EQ(lines(result.err).size(), 1u);
+    EXPECT_NE(access((tmp / "old").c_str(), F_OK), 0);
+    EXPECT_EQ(access((data / "Trash/files/old").c_str(), F_OK), 0);
+    EXPECT_EQ(access((tmp / "new").c_str(), F_OK), 0);
+    EXPECT_EQ(access((tmp / "keep/stuck").c_str(), F_OK), 0);
 }
 
 }  // namespace

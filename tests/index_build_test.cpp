@@ -129,10 +129,10 @@ TEST(IndexOrder, RowsFromTopToBottom) {
         makeFile(tmp / row + "/sub/file");
     }
     const auto index = build({tmp / "two/", tmp / "three/", tmp / "one/"});
-    EXPECT_EQ(allPaths(*index),
-              (std::vector<std::string>{tmp / "two/file", tmp / "two/sub/file", tmp / "three/file",
-                                        tmp / "three/sub/file", tmp / "one/file",
-                                        tmp / "one/sub/file"}));
+    EXPECT_EQ(
+        allPaths(*index),
+        (std::vector<std::string>{tmp / "two/file", tmp / "two/sub/file", tmp / "three/file",
+                                  tmp / "three/sub/file", tmp / "one/file", tmp / "one/sub/file"}));
     ASSERT_EQ(index->rows().size(), 3u);
     EXPECT_EQ(index->rows()[1].text, tmp / "three/");
 }
@@ -153,7 +153,8 @@ TEST(IndexContents, HiddenFoldersStayOutHiddenFilesComeIn) {
 
     // A row that is itself hidden is walked, though its hidden subfolders are not.
     const auto inside = allPaths(*build({tmp / ".cache/"}));
-    EXPECT_EQ(inside, (std::vector<std::string>{tmp / ".cache/secret", tmp / ".cache/inner/deeper"}));
+    EXPECT_EQ(inside,
+              (std::vector<std::string>{tmp / ".cache/secret", tmp / ".cache/inner/deeper"}));
 }
 
 TEST(IndexContents, TildeFilesStayOutTildeFoldersAreWalked) {
@@ -180,9 +181,9 @@ TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
     const auto index = build({tmp.path() + "/"});
     auto paths = allPaths(*index);
     std::sort(paths.begin(), paths.end());
-    EXPECT_EQ(paths, (std::vector<std::string>{tmp / "dangling", tmp / "real/loop",
-                                               tmp / "real/loop-abs", tmp / "real/target",
-                                               tmp / "to-file", tmp / "to-folder"}));
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{tmp / "dangling", tmp / "real/loop", tmp / "real/loop-abs",
+                                        tmp / "real/target", tmp / "to-file", tmp / "to-folder"}));
     for (FileId id = 0; id < index->fileCount(); ++id) {
         if (index->path(id) == tmp / "to-file") {
             EXPECT_EQ(index->time(id), 1200000000) << "the link's own time";
@@ -344,7 +345,7 @@ TEST(IndexTimes, EachFileShowsItsOwnLocalWallTime) {
 
 TEST(IndexTimes, TimesBeforeTheEpochAndFarAhead) {
     TempDir tmp;
-    makeFile(tmp / "old", -2000000000);      // 1906
+    makeFile(tmp / "old", -2000000000);     // 1906
     makeFile(tmp / "future", 13569465600);  // 2400-01-01, within what ext4 keeps
     const auto index = build({tmp.path() + "/"});
     for (FileId id = 0; id < index->fileCount(); ++id) {

@@ -63,7 +63,8 @@ TEST(LocalZone, AgreesWithTheSystemForManyMomentsAndZones) {
         const int64_t from = utcTime(1700, 1, 1), span = utcTime(2400, 1, 1) - from;
         for (int i = 0; i < 100000; ++i) {
             state = state * 6364136223846793005ull + 1442695040888963407ull;
-            const int64_t t = from + static_cast<int64_t>((state >> 11) % static_cast<uint64_t>(span));
+            const int64_t t =
+                from + static_cast<int64_t>((state >> 11) % static_cast<uint64_t>(span));
             ASSERT_EQ(zone.offsetAt(t), systemOffset(t)) << name << " at " << t;
         }
         // Every quarter hour of four years, a second either side: this passes every change.

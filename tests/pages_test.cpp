@@ -1,4 +1,9 @@
 // The two pages, offscreen, against the real widgets found by their names.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QAbstractItemModelTester>
 #include <QDateEdit>
 #include <QGroupBox>
@@ -7,11 +12,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
-#include <unistd.h>
 
 #include "app/application.h"
-#include "index/build.h"
 #include "folders/selection.h"
+#include "index/build.h"
 #include "platform/folder_tree.h"
 #include "platform/message_box.h"
 #include "support/temp_tree.h"
@@ -38,8 +42,7 @@ const Expected kForm1[] = {
     {"Check2", "PushButton", "Clear List", "page", 4320, 5400, 4095, 400, 1125},
     {"Check5", "PushButton", "Exit", "page", 120, 5880, 4095, 400, 1125},
     {"Check4", "PushButton", "Next  > >", "page", 4320, 5880, 4095, 400, 1125},
-    {"Frame1", "QGroupBox", "Select and Add Folders to Search", "page", 120, 120, 8295, 3495,
-     975},
+    {"Frame1", "QGroupBox", "Select and Add Folders to Search", "page", 120, 120, 8295, 3495, 975},
 };
 
 const Expected kForm2[] = {
@@ -52,8 +55,8 @@ const Expected kForm2[] = {
     {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125},
     {"Check1", "PushButton", "Find Results", "page", 4320, 1920, 4095, 400, 1125},
     {"ListView1", "QTreeView", "", "page", 120, 2400, 8295, 2535, 900},
-    {"Check3", "PushButton", "Send Checked Items to Recycling Bin", "page", 120, 5040, 8295,
-     400, 1125},
+    {"Check3", "PushButton", "Send Checked Items to Recycling Bin", "page", 120, 5040, 8295, 400,
+     1125},
     {"Frame1", "QGroupBox", "Select Cutoff Date", "page", 120, 120, 8295, 1695, 975},
 };
 
@@ -72,7 +75,7 @@ QString captionOf(QWidget* w) {
 class PagesTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<Application> app_;
     QStringList messages_;
     std::unique_ptr<testsupport::TempDir> tmp_;
@@ -113,7 +116,7 @@ private:
         QVERIFY(ready.wait(10000));
     }
 
-private slots:
+  private slots:
     void init() {
         messages_.clear();
         platform::setMessageHandler(
@@ -199,7 +202,7 @@ private slots:
         platform::onPress(&b, &b, [&] { ++actions; });
         b.setValue(1);
         QCOMPARE(actions, 1);
-        QCOMPARE(b.value(), 0);  // it sprang back up
+        QCOMPARE(b.value(), 0);      // it sprang back up
         emit b.clickNotification();  // a notification that finds 0
         QCOMPARE(actions, 1);
         QTest::mouseClick(&b, Qt::LeftButton);
@@ -470,7 +473,8 @@ private slots:
         auto listed = [&] {
             QStringList names;
             for (int row = 0; row < results.rowCount(); ++row) {
-                names << QString::fromStdString(std::string(results.snapshot()->name(results.fileAt(row))));
+                names << QString::fromStdString(
+                    std::string(results.snapshot()->name(results.fileAt(row))));
             }
             names.sort();
             return names;
@@ -493,8 +497,10 @@ private slots:
         for (int row = 0; row < results.rowCount(); ++row) {
             cells << results.data(results.index(row, 1), Qt::DisplayRole).toString();
         }
-        QVERIFY(cells.contains(lastModifiedText(localTime(2006, 6, 30), *std::make_unique<platform::LocalZone>(), QLocale::system())));
-        QVERIFY(std::none_of(cells.begin(), cells.end(), [](const QString& c) { return c.isEmpty(); }));
+        QVERIFY(cells.contains(lastModifiedText(
+            localTime(2006, 6, 30), *std::make_unique<platform::LocalZone>(), QLocale::system())));
+        QVERIFY(
+            std::none_of(cells.begin(), cells.end(), [](const QString& c) { return c.isEmpty(); }));
     }
 
     void rowsStayUntilTheNextPress() {
@@ -602,8 +608,104 @@ private slots:
         QCOMPARE(results.checkedRows().size(), 5u);
     }
 
-private:
+    void trashCheckedRows() {
+        testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
+        const std::string root = tmp_->path() + "/files";
+        // Rows 1-4 in the folder, row 5 alone in a/, rows 6-10 in a/b/.
+        makeDir(root + "/a/b");
+        for (int i = 0; i < 4; ++i) {
+            testsupport::makeFile(root + "/top" + std::to_string(i), 978307200);
+        }
+        testsupport::makeFile(root + "/a/locked", 978307200);
+        for (int i = 0; i < 5; ++i) {
+            testsupport::makeFile(root + "/a/b/deep" + std::to_string(i), 978307200);
+        }
+        addRow(root);
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 10);
+        const auto pathOf = [&](int row) { return results.snapshot()->path(results.fileAt(row)); };
+        QCOMPARE(pathOf(4), root + "/a/locked");
+
+        // Nothing checked: no question at all.
+        QStringList questions;
+        bool answer = false;
+        platform::setQuestionHandler([&](QWidget*, const QString& q) {
+            questions << q;
+            return answer;
+        });
+        press(f2, "Check3");
+        QVERIFY(questions.isEmpty());
+
+        for (int row : {1, 4, 8}) {
+            results.setChecked(row, true);
+        }
+        const std::string second = pathOf(1), fifth = pathOf(4), ninth = pathOf(8);
+        press(f2, "Check3");  // answered "No"
+        QCOMPARE(questions, QStringList{"Move 3 checked files to the trash?"});
+        QCOMPARE(results.rowCount(), 10);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4, 8}));
+        QVERIFY(::access(second.c_str(), F_OK) == 0);
+
+        // Back and Next: a newer index, built before the move, while the rows stay those of the
+        // first search.
+        press(f2, "Check2");
+        next();
+        QVERIFY(app_->index() != results.snapshot());
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4, 8}));
+
+        // Make the fifth file unmovable: its folder read-only, and for root (whom permissions
+        // do not stop) the file immutable.
+        ::chmod((root + "/a").c_str(), 0555);
+        const bool immutable = ::geteuid() == 0 && setImmutable(fifth, true);
+        if (::geteuid() == 0 && !immutable) {
+            ::chmod((root + "/a").c_str(), 0755);
+            QSKIP("cannot make a file immutable here (root ignores permissions)");
+        }
+        answer = true;
+        press(f2, "Check3");
+        if (immutable) {
+            setImmutable(fifth, false);
+        }
+        ::chmod((root + "/a").c_str(), 0755);
+        platform::setQuestionHandler({});
+
+        QCOMPARE(results.rowCount(), 8);
+        QCOMPARE(pathOf(3), fifth);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{3}));
+        QVERIFY(::access(second.c_str(), F_OK) != 0);
+        QVERIFY(::access(ninth.c_str(), F_OK) != 0);
+        QVERIFY(::access(fifth.c_str(), F_OK) == 0);
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY2(messages_[0].startsWith("1 file was not moved to the trash:"),
+                 qPrintable(messages_[0]));
+        QVERIFY(messages_[0].contains(QString::fromStdString(fifth) + ": "));
+
+        // The newer index, searched now, leaves out the moved files.
+        press(f2, "Check1");
+        QCOMPARE(results.snapshot(), app_->index());
+        QCOMPARE(results.rowCount(), 8);
+        for (int r = 0; r < results.rowCount(); ++r) {
+            QVERIFY(pathOf(r) != second && pathOf(r) != ninth);
+        }
+    }
+
+  private:
     static void makeDir(const std::string& p) { testsupport::makeDir(p); }
+    static bool setImmutable(const std::string& path, bool on) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return ok;
+    }
 };
 
 QTEST_MAIN(PagesTest)

@@ -32,7 +32,7 @@ class ResultsModelTest : public QObject {
         return ids;
     }
 
-private slots:
+  private slots:
     void initTestCase() { index_ = makeIndex(300); }
 
     void checksUnderTheModelTester() {

@@ -32,7 +32,7 @@ TEST(DayRule, WholeDaysOnBothSides) {
 }
 
 class FindAroundMidnight : public ::testing::Test {
-protected:
+  protected:
     FindAroundMidnight() : tz_("Europe/Berlin") {
         // Local wall times around the cutoff day, 30 June 2006, in summer time.
         makeFile(tmp_ / "jun29-235959", localTime(2006, 6, 29, 23, 59, 59));
@@ -106,7 +106,7 @@ TEST(Find, SplitSearchGivesTheSameRowsInOrder) {
     for (Criterion c : {Criterion::After, Criterion::Before, Criterion::On}) {
         const int64_t cutoff = dayNumberOfSeconds(1000000000 + 86400 * 71);  // d10/f1
         const auto whole = findMatches(*index, c, cutoff);
-        const auto split = findMatches(*index, c, cutoff, nullptr, 0);
+        const auto split = findMatches(*index, c, cutoff, {.splitFrom = 0});
         EXPECT_EQ(split, whole);
         EXPECT_FALSE(whole.empty());
     }
@@ -117,7 +117,8 @@ TEST(Find, CancelGivesNothing) {
     makeFile(tmp / "f");
     const auto index = buildIndex({tmp.path() + "/"});
     std::atomic<bool> cancel{true};
-    EXPECT_TRUE(findMatches(*index, Criterion::Before, dayNumber({2100, 1, 1}), &cancel).empty());
+    EXPECT_TRUE(findMatches(*index, Criterion::Before, dayNumber({2100, 1, 1}), {.cancel = &cancel})
+                    .empty());
     EXPECT_EQ(findMatches(*index, Criterion::Before, dayNumber({2100, 1, 1})).size(), 1u);
 }
 

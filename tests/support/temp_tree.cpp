@@ -49,8 +49,8 @@ void removeTree(int parent, const char* name) {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/chronosift-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/chronosift-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) {
@@ -202,10 +202,28 @@ std::string runUnprivileged(const std::function<int()>& check, std::string& skip
     return "";
 }
 
-Output runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) {
+        setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
+Output runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                  const std::string& input) {
     Output result;
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 ||
+        pipe2(inPipe, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe failed";
         return result;
     }
@@ -213,6 +231,7 @@ Output runProgram(const std::vector<std::string>& argv, const std::vector<std::s
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -241,6 +260,12 @@ Output runProgram(const std::vector<std::string>& argv, const std::vector<std::s
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
+    close(inPipe[0]);
+    // Small inputs only: the pipe holds them without blocking.
+    if (!input.empty()) {
+        (void)!write(inPipe[1], input.data(), input.size());
+    }
+    close(inPipe[1]);
     if (rc != 0) {
         ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
         close(outPipe[0]);

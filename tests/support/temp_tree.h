@@ -12,7 +12,7 @@ namespace testsupport {
 
 // A fresh folder below $TMPDIR (or /tmp), removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // path() + "/" + relative
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -41,11 +41,11 @@ int64_t utcTime(int year, int month, int day, int hour = 0, int minute = 0, int 
 
 // Sets TZ for the scope and restores it afterwards.
 class ScopedTimeZone {
-public:
+  public:
     explicit ScopedTimeZone(const char* zone);
     ~ScopedTimeZone();
 
-private:
+  private:
     std::string old_;
     bool had_ = false;
 };
@@ -66,8 +66,21 @@ struct Output {
     std::string out;
     std::string err;
 };
-// Runs a program with arguments (bytes) and collects its output and exit code.
+// Runs a program with arguments (bytes), feeding it `input`, and collects its output and exit
+// code. `extraEnv` entries ("NAME=value") replace inherited ones.
 Output runProgram(const std::vector<std::string>& argv,
-                  const std::vector<std::string>& extraEnv = {});
+                  const std::vector<std::string>& extraEnv = {}, const std::string& input = {});
+
+// Sets an environment variable for the scope and restores it afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+
+  private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
 
 }  // namespace testsupport

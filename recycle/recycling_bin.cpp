@@ -1,0 +1,112 @@
+#include "recycle/recycling_bin.h"
+
+#include <unordered_map>
+
+#include "platform/text.h"
+
+namespace chronosift {
+
+std::string confirmationText(size_t count) {
+    return "Move " + std::to_string(count) + (count == 1 ? " checked file" : " checked files") +
+           " to the trash?";
+}
+
+std::vector<int> rowsToRemove(const std::vector<int>& rows,
+                              const std::vector<platform::TrashOutcome>& outcomes) {
+    std::vector<int> gone;
+    for (size_t i = 0; i < rows.size() && i < outcomes.size(); ++i) {
+        if (outcomes[i].status == platform::TrashStatus::Moved ||
+            outcomes[i].status == platform::TrashStatus::Missing) {
+            gone.push_back(rows[i]);
+        }
+    }
+    return gone;
+}
+
+std::string failureMessage(const std::vector<std::string>& paths,
+                           const std::vector<platform::TrashOutcome>& outcomes, size_t named) {
+    std::vector<size_t> stayed;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        if (outcomes[i].status == platform::TrashStatus::Failed ||
+            outcomes[i].status == platform::TrashStatus::Missing) {
+            stayed.push_back(i);
+        }
+    }
+    if (stayed.empty()) {
+        return {};
+    }
+    std::string text = stayed.size() == 1 ? "1 file was not moved to the trash:\n"
+                                          : std::to_string(stayed.size()) +
+                                                " files were not moved to the trash:\n";
+    for (size_t k = 0; k < stayed.size() && k < named; ++k) {
+        const size_t i = stayed[k];
+        text += "\n" + platform::displayText(paths[i]) + ": " +
+                (outcomes[i].status == platform::TrashStatus::Missing
+                     ? "it is no longer there (" + outcomes[i].reason + ")"
+                     : outcomes[i].reason);
+    }
+    if (stayed.size() > named) {
+        text += "\nand " + std::to_string(stayed.size() - named) + " more";
+    }
+    return text;
+}
+
+std::vector<bool>& TrashedFiles::bitsFor(const IndexSnapshot& index) {
+    // Forget the snapshots that no longer exist, so that a new one at the same address starts
+    // clean.
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        it = it->second.index.expired() ? entries_.erase(it) : std::next(it);
+    }
+    Entry& entry = entries_[index.get()];
+    if (entry.bits.empty()) {
+        entry.index = index;
+        entry.bits.assign(index->fileCount(), false);
+    }
+    return entry.bits;
+}
+
+void TrashedFiles::mark(const IndexSnapshot& index, FileId file) {
+    if (index != nullptr && file < index->fileCount()) {
+        bitsFor(index)[file] = true;
+    }
+}
+
+void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths) {
+    if (index == nullptr || paths.empty() || index->fileCount() == 0) {
+        return;
+    }
+    std::unordered_map<std::string, FolderId> folders;
+    std::string path;
+    for (FolderId f = 0; f < index->folderCount(); ++f) {
+        if (index->folder(f).fileCount > 0) {
+            path.clear();
+            index->appendFolderPath(f, path);
+            folders.emplace(path, f);
+        }
+    }
+    std::vector<bool>& bits = bitsFor(index);
+    for (const std::string& p : paths) {
+        const size_t slash = p.rfind('/');
+        const auto it = folders.find(p.substr(0, slash));
+        if (slash == std::string::npos || it == folders.end()) {
+            continue;
+        }
+        const FileIndex::Folder& folder = index->folder(it->second);
+        const std::string_view name = std::string_view(p).substr(slash + 1);
+        for (uint32_t i = 0; i < folder.fileCount; ++i) {
+            if (folder.fileName(i) == name) {
+                bits[folder.firstFile + i] = true;
+            }
+        }
+    }
+}
+
+const std::vector<bool>* TrashedFiles::skipFor(const IndexSnapshot& index) const {
+    const auto it = entries_.find(index.get());
+    if (it == entries_.end() || it->second.index.lock() != index) {
+        return nullptr;
+    }
+    return &it->second.bits;
+}
+
+}  // namespace chronosift

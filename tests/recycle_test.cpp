@@ -1,0 +1,84 @@
+#include "recycle/recycling_bin.h"
+
+#include <gtest/gtest.h>
+
+#include "index/build.h"
+#include "support/temp_tree.h"
+
+namespace chronosift {
+namespace {
+
+using platform::TrashOutcome;
+using platform::TrashStatus;
+
+TrashOutcome outcome(TrashStatus s, std::string reason = {}) {
+    return {s, std::move(reason), {}};
+}
+
+TEST(RecyclingBin, ExactlyTheRowsWhoseFilesAreGoneGo) {
+    const std::vector<int> rows{1, 4, 8, 9};
+    const std::vector<TrashOutcome> outcomes{
+        outcome(TrashStatus::Moved), outcome(TrashStatus::Failed, "Permission denied"),
+        outcome(TrashStatus::Missing, "No such file or directory"), outcome(TrashStatus::NotTried)};
+    EXPECT_EQ(rowsToRemove(rows, outcomes), (std::vector<int>{1, 8}));
+}
+
+TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
+    EXPECT_EQ(failureMessage({"/a"}, {outcome(TrashStatus::Moved)}), "");
+    EXPECT_EQ(
+        failureMessage({"/a", "/b"}, {outcome(TrashStatus::Moved), outcome(TrashStatus::NotTried)}),
+        "");
+    EXPECT_EQ(
+        failureMessage({"/a", "/b\xFF"},
+                       {outcome(TrashStatus::Failed, "Permission denied"),
+                        outcome(TrashStatus::Missing, "No such file or directory")}),
+        "2 files were not moved to the trash:\n\n/a: Permission denied\n/b\xEF\xBF\xBD: it is "
+        "no longer there (No such file or directory)");
+
+    std::vector<std::string> paths;
+    std::vector<TrashOutcome> failed;
+    for (int i = 0; i < 25; ++i) {
+        paths.push_back("/f" + std::to_string(i));
+        failed.push_back(outcome(TrashStatus::Failed, "Read-only file system"));
+    }
+    const std::string text = failureMessage(paths, failed);
+    EXPECT_TRUE(text.starts_with("25 files were not moved to the trash:\n"));
+    EXPECT_NE(text.find("/f19: Read-only file system"), std::string::npos);
+    EXPECT_EQ(text.find("/f20:"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("\nand 5 more"));
+}
+
+TEST(RecyclingBin, ConfirmationNamesTheCount) {
+    EXPECT_EQ(confirmationText(1), "Move 1 checked file to the trash?");
+    EXPECT_EQ(confirmationText(3), "Move 3 checked files to the trash?");
+}
+
+TEST(TrashedFilesTest, MarksByIdAndByPathAndForgetsDeadSnapshots) {
+    testsupport::TempDir tmp;
+    testsupport::makeDir(tmp / "d");
+    testsupport::makeFile(tmp / "a");
+    testsupport::makeFile(tmp / "d/b");
+    testsupport::makeFile(tmp / "d/c");
+    TrashedFiles trashed;
+    IndexSnapshot first = buildIndex({tmp.path() + "/"});
+    const IndexSnapshot second = buildIndex({tmp.path() + "/"});
+    EXPECT_EQ(trashed.skipFor(first), nullptr);
+    trashed.mark(first, 0);
+    ASSERT_NE(trashed.skipFor(first), nullptr);
+    EXPECT_TRUE((*trashed.skipFor(first))[0]);
+    EXPECT_EQ(trashed.skipFor(second), nullptr);
+
+    trashed.markPaths(second, {tmp / "d/c", tmp / "nowhere/x"});
+    const auto* bits = trashed.skipFor(second);
+    ASSERT_NE(bits, nullptr);
+    for (FileId id = 0; id < second->fileCount(); ++id) {
+        EXPECT_EQ((*bits)[id], second->path(id) == tmp / "d/c") << second->path(id);
+    }
+    // A snapshot that is gone leaves nothing behind for a new one.
+    first.reset();
+    const IndexSnapshot third = buildIndex({tmp.path() + "/"});
+    EXPECT_EQ(trashed.skipFor(third), nullptr);
+}
+
+}  // namespace
+}  // namespace chronosift

@@ -1,0 +1,466 @@
+// The trash, on real folders, with trash-cli as the independent reader. Every test points
+// XDG_DATA_HOME at a temporary folder, so the real trash is never touched.
+#include "platform/trash.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "support/temp_tree.h"
+
+extern char** environ;
+
+namespace chronosift::platform {
+namespace {
+
+using testsupport::makeDir;
+using testsupport::makeFile;
+using testsupport::TempDir;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> names(const std::string& folder) {
+    if (!exists(folder)) {
+        return {};
+    }
+    auto list = testsupport::listFolder(folder);
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+bool haveTrashCli() {
+    return access("/usr/bin/trash-list", X_OK) == 0;
+}
+
+class TrashTest : public ::testing::Test {
+  protected:
+    TrashTest()
+        : data_(home_ / "data"),
+          dataEnv_("XDG_DATA_HOME", home_ / "data"),
+          homeEnv_("HOME", home_.path()) {
+        makeDir(data_);
+        makeDir(work_);
+    }
+
+    std::string trashDir() const { return data_ + "/Trash"; }
+    std::string info(const std::string& name) const {
+        return readFile(trashDir() + "/info/" + name + ".trashinfo");
+    }
+
+    TempDir home_;
+    std::string data_;
+    testsupport::ScopedEnv dataEnv_;
+    testsupport::ScopedEnv homeEnv_;
+    std::string work_ = home_ / "work";
+};
+
+TEST_F(TrashTest, ListedAndRestoredByTrashCli) {
+    if (!haveTrashCli()) {
+        GTEST_SKIP() << "trash-cli is not installed";
+    }
+    const std::string file = work_ + "/report.txt";
+    makeFile(file, 978307200, "the same bytes\n");  // 2001-01-01
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    struct stat before;
+    ASSERT_EQ(lstat(file.c_str(), &before), 0);
+
+    Trash trash;
+    const TrashOutcome outcome = trash.moveToTrash(file);
+    ASSERT_EQ(outcome.status, TrashStatus::Moved) << outcome.reason;
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(outcome.trashedAs, trashDir() + "/files/report.txt");
+    const std::string record = info("report.txt");
+    EXPECT_TRUE(record.starts_with("[Trash Info]\nPath=" + file + "\nDeletionDate=")) << record;
+    EXPECT_EQ(record.size(),
+              std::string("[Trash Info]\nPath=\nDeletionDate=2026-12-06T19:11:53\n").size() +
+                  file.size());
+
+    const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+    EXPECT_NE(listed.out.find(" " + file + "\n"), std::string::npos) << listed.out << listed.err;
+
+    const auto restored = testsupport::runProgram({"/usr/bin/trash-restore", file}, {}, "0\n");
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    ASSERT_TRUE(exists(file)) << restored.out << restored.err;
+    struct stat after;
+    ASSERT_EQ(lstat(file.c_str(), &after), 0);
+    EXPECT_EQ(readFile(file), "the same bytes\n");
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_mtime, before.st_mtime);
+    EXPECT_TRUE(names(trashDir() + "/files").empty());
+}
+
+TEST_F(TrashTest, SameNamesNeverOverwrite) {
+    // A foreign entry already holds the name.
+    makeDir(trashDir() + "/files");
+    makeDir(trashDir() + "/info");
+    makeFile(trashDir() + "/files/a.txt", 1000000000, "foreign");
+    const std::string foreignInfo =
+        "[Trash Info]\nPath=/elsewhere/a.txt\nDeletionDate=2020-01-01T00:00:00\n";
+    makeFile(trashDir() + "/info/a.txt.trashinfo", 1000000000, foreignInfo);
+
+    Trash trash;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string dir = work_ + "/d" + std::to_string(i);
+        makeDir(dir);
+        makeFile(dir + "/a.txt", 1000000000, "copy " + std::to_string(i));
+        const TrashOutcome o = trash.moveToTrash(dir + "/a.txt");
+        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+        EXPECT_EQ(readFile(o.trashedAs), "copy " + std::to_string(i));
+    }
+    EXPECT_EQ(readFile(trashDir() + "/files/a.txt"), "foreign");
+    EXPECT_EQ(info("a.txt"), foreignInfo);
+    const auto files = names(trashDir() + "/files");
+    EXPECT_EQ(files, (std::vector<std::string>{"a.2.txt", "a.3.txt", "a.4.txt", "a.txt"}));
+    for (const std::string& f : files) {
+        EXPECT_TRUE(exists(trashDir() + "/info/" + f + ".trashinfo")) << f;
+    }
+    EXPECT_EQ(names(trashDir() + "/info").size(), files.size());
+    EXPECT_NE(info("a.3.txt").find("Path=" + work_ + "/d2/a.txt\n"), std::string::npos);
+}
+
+TEST_F(TrashTest, ManyFilesOfOneNameEachGetTheirOwn) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string dir = work_ + "/" + std::to_string(i);
+        makeDir(dir);
+        makeFile(dir + "/same");
+        paths.push_back(dir + "/same");
+    }
+    // An entry left in files/ without its info takes a name too.
+    makeDir(trashDir() + "/files");
+    makeFile(trashDir() + "/files/same.7");
+    Trash trash;
+    const auto outcomes = trash.moveAll(paths);
+    for (const auto& o : outcomes) {
+        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    }
+    EXPECT_EQ(names(trashDir() + "/files").size(), 2001u);
+    EXPECT_EQ(names(trashDir() + "/info").size(), 2000u);
+    EXPECT_FALSE(exists(trashDir() + "/info/same.7.trashinfo"));
+    EXPECT_NE(info("same.2000").find("Path=" + work_ + "/1998/same\n"), std::string::npos);
+}
+
+TEST_F(TrashTest, PathIsEscapedByteForByte) {
+    const std::vector<std::string> odd = {"caf\xE9", "with space", "100%", "a#b",
+                                          "q?",      "new\nline",  "-dash"};
+    for (const auto& n : odd) {
+        makeFile(work_ + "/" + n);
+    }
+    Trash trash;
+    for (const auto& n : odd) {
+        const TrashOutcome o = trash.moveToTrash(work_ + "/" + n);
+        ASSERT_EQ(o.status, TrashStatus::Moved) << n << ": " << o.reason;
+        EXPECT_TRUE(exists(trashDir() + "/files/" + n)) << "kept byte for byte: " << n;
+    }
+    EXPECT_NE(info("caf\xE9").find("/caf%E9\n"), std::string::npos);
+    EXPECT_NE(info("with space").find("/with%20space\n"), std::string::npos);
+    EXPECT_NE(info("100%").find("/100%25\n"), std::string::npos);
+    EXPECT_NE(info("a#b").find("/a%23b\n"), std::string::npos);
+    EXPECT_NE(info("q?").find("/q%3F\n"), std::string::npos);
+    EXPECT_NE(info("new\nline").find("/new%0Aline\n"), std::string::npos);
+    EXPECT_NE(info("-dash").find("/-dash\n"), std::string::npos);
+    if (!haveTrashCli()) {
+        GTEST_SKIP() << "trash-cli is not installed";
+    }
+    const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+    for (const auto& n : {"with space", "100%", "a#b", "q?", "new\nline", "-dash"}) {
+        EXPECT_NE(listed.out.find(" " + work_ + "/" + n + "\n"), std::string::npos) << n;
+    }
+}
+
+TEST_F(TrashTest, LongestNameIsShortenedInFilesOnly) {
+    const std::string name = std::string(247, 'x') + "\xC3\xA9" + ".txt";  // 253 bytes
+    makeFile(work_ + "/" + name);
+    makeFile(work_ + "/" + std::string(251, 'y') + ".txt");
+    Trash trash;
+    const TrashOutcome o = trash.moveToTrash(work_ + "/" + name);
+    ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    const auto files = names(trashDir() + "/files");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_LE(files[0].size() + 10, 255u);
+    EXPECT_TRUE(files[0].ends_with("x.txt")) << "the é is dropped whole, the extension kept";
+    EXPECT_NE(info(files[0]).find("Path=" + work_ + "/" + std::string(247, 'x') + "%C3%A9.txt\n"),
+              std::string::npos);
+    const TrashOutcome second = trash.moveToTrash(work_ + "/" + std::string(251, 'y') + ".txt");
+    ASSERT_EQ(second.status, TrashStatus::Moved) << second.reason;
+    EXPECT_EQ(names(trashDir() + "/info").size(), 2u);
+    EXPECT_EQ(trashName(std::string(300, 'z'), 12, 245).size(), 245u);
+    EXPECT_TRUE(trashName(std::string(300, 'z'), 12, 245).ends_with("z.12"));
+}
+
+TEST_F(TrashTest, LinksMoveAsLinks) {
+    makeDir(work_ + "/folder");
+    makeFile(work_ + "/target", 1000000000, "target bytes");
+    testsupport::makeLink("target", work_ + "/to-file");
+    testsupport::makeLink("folder", work_ + "/to-folder");
+    testsupport::makeLink("nothing", work_ + "/to-nothing");
+    Trash trash;
+    for (const char* n : {"to-file", "to-folder", "to-nothing"}) {
+        const TrashOutcome o = trash.moveToTrash(work_ + "/" + n);
+        ASSERT_EQ(o.status, TrashStatus::Moved) << n << ": " << o.reason;
+        struct stat st;
+        ASSERT_EQ(lstat(o.trashedAs.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << n;
+    }
+    EXPECT_EQ(readFile(work_ + "/target"), "target bytes");
+    EXPECT_TRUE(exists(work_ + "/folder"));
+}
+
+TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {
+    makeFile(work_ + "/a");
+    makeFile(work_ + "/c");
+    Trash trash;
+    std::atomic<bool> cancel{false};
+    size_t reported = 0;
+    const auto outcomes =
+        trash.moveAll({work_ + "/a", work_ + "/b", work_ + "/c"},
+                      {.cancel = &cancel, .progress = [&](size_t n) { reported = n; }});
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[0].status, TrashStatus::Moved);
+    EXPECT_EQ(outcomes[1].status, TrashStatus::Missing);
+    EXPECT_EQ(outcomes[1].reason, "No such file or directory");
+    EXPECT_EQ(outcomes[2].status, TrashStatus::Moved);
+    EXPECT_EQ(reported, 3u);
+
+    makeFile(work_ + "/d");
+    cancel = true;
+    const auto none = trash.moveAll({work_ + "/d"}, {.cancel = &cancel});
+    EXPECT_EQ(none[0].status, TrashStatus::NotTried);
+    EXPECT_TRUE(exists(work_ + "/d"));
+}
+
+TEST_F(TrashTest, ReadOnlyFolderKeepsTheFileAndLeavesNoRecord) {
+    makeDir(work_ + "/locked");
+    makeFile(work_ + "/locked/keep");
+    testsupport::handToUnprivileged(home_.path());
+    ASSERT_EQ(chmod(home_.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((work_ + "/locked").c_str(), 0555), 0);
+    std::string skipped;
+    const std::string failure = testsupport::runUnprivileged(
+        [&] {
+            Trash trash;
+            const TrashOutcome o = trash.moveToTrash(work_ + "/locked/keep");
+            const bool ok = o.status == TrashStatus::Failed && o.reason == "Permission denied" &&
+                            exists(work_ + "/locked/keep") && names(trashDir() + "/info").empty();
+            if (!ok) {
+                std::fprintf(stderr, "outcome %d: %s\n", static_cast<int>(o.status),
+                             o.reason.c_str());
+            }
+            return ok ? 0 : 1;
+        },
+        skipped);
+    if (!skipped.empty()) {
+        GTEST_SKIP() << skipped;
+    }
+    EXPECT_EQ(failure, "");
+}
+
+// A tmpfs of its own stands for another volume.
+class VolumeTest : public TrashTest {
+  protected:
+    void SetUp() override {
+        makeDir(volume_);
+        if (mount("tmpfs", volume_.c_str(), "tmpfs", 0, "size=4m") != 0) {
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        }
+        mounted_ = true;
+    }
+    void TearDown() override {
+        if (mounted_) {
+            umount2(volume_.c_str(), MNT_DETACH);
+        }
+    }
+    std::string volume_ = home_ / "volume";
+    bool mounted_ = false;
+    const std::string uid_ = std::to_string(geteuid());
+};
+
+TEST_F(VolumeTest, GoesToTheVolumeTrashWithARelativePath) {
+    makeDir(volume_ + "/sub");
+    makeFile(volume_ + "/sub/f", 1000000000, "on the volume");
+    struct stat before;
+    ASSERT_EQ(lstat((volume_ + "/sub/f").c_str(), &before), 0);
+    Trash trash;
+    const TrashOutcome o = trash.moveToTrash(volume_ + "/sub/f");
+    ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    const std::string can = volume_ + "/.Trash-" + uid_;
+    EXPECT_EQ(o.trashedAs, can + "/files/f");
+    struct stat canStat, after;
+    ASSERT_EQ(lstat(can.c_str(), &canStat), 0);
+    EXPECT_EQ(canStat.st_mode & 07777, 0700u);
+    EXPECT_EQ(canStat.st_uid, geteuid());
+    ASSERT_EQ(lstat(o.trashedAs.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "moved, not copied";
+    EXPECT_NE(readFile(can + "/info/f.trashinfo").find("\nPath=sub/f\n"), std::string::npos);
+    EXPECT_TRUE(names(trashDir() + "/files").empty()) << "not the home trash";
+}
+
+TEST_F(VolumeTest, StickyDotTrashIsUsedOthersAreNot) {
+    makeDir(volume_ + "/.Trash");
+    ASSERT_EQ(chmod((volume_ + "/.Trash").c_str(), 01777), 0);
+    makeFile(volume_ + "/one");
+    {
+        Trash trash;
+        const TrashOutcome o = trash.moveToTrash(volume_ + "/one");
+        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+        EXPECT_EQ(o.trashedAs, volume_ + "/.Trash/" + uid_ + "/files/one");
+        EXPECT_NE(
+            readFile(volume_ + "/.Trash/" + uid_ + "/info/one.trashinfo").find("\nPath=one\n"),
+            std::string::npos);
+    }
+    // Without the sticky bit, .Trash is not trusted.
+    ASSERT_EQ(chmod((volume_ + "/.Trash").c_str(), 0777), 0);
+    makeFile(volume_ + "/two");
+    {
+        Trash trash;
+        const TrashOutcome o = trash.moveToTrash(volume_ + "/two");
+        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+        EXPECT_EQ(o.trashedAs, volume_ + "/.Trash-" + uid_ + "/files/two");
+    }
+    // Nor when it is a link, even to a sticky folder.
+    ASSERT_EQ(rename((volume_ + "/.Trash").c_str(), (volume_ + "/real-trash").c_str()), 0);
+    ASSERT_EQ(chmod((volume_ + "/real-trash").c_str(), 01777), 0);
+    testsupport::makeLink("real-trash", volume_ + "/.Trash");
+    makeFile(volume_ + "/three");
+    {
+        Trash trash;
+        const TrashOutcome o = trash.moveToTrash(volume_ + "/three");
+        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+        EXPECT_EQ(o.trashedAs, volume_ + "/.Trash-" + uid_ + "/files/three");
+    }
+}
+
+TEST_F(VolumeTest, FullVolumeKeepsTheFileAndLeavesNoEmptyRecord) {
+    makeFile(volume_ + "/victim", 1000000000, "keep me");
+    const std::string can = volume_ + "/.Trash-" + uid_;
+    makeDir(can + "/files");
+    makeDir(can + "/info");
+    // Fill the volume.
+    int fd = open((volume_ + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    std::string block(65536, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    block.resize(1);
+    while (write(fd, block.data(), 1) > 0) {
+    }
+    close(fd);
+    Trash trash;
+    const TrashOutcome o = trash.moveToTrash(volume_ + "/victim");
+    EXPECT_EQ(o.status, TrashStatus::Failed);
+    EXPECT_NE(o.reason.find("No space left on device"), std::string::npos) << o.reason;
+    EXPECT_EQ(readFile(volume_ + "/victim"), "keep me");
+    EXPECT_TRUE(names(can + "/info").empty());
+    EXPECT_TRUE(names(can + "/files").empty());
+}
+
+// Counts what a killed run left behind.
+struct TrashState {
+    size_t inPlace = 0, files = 0, infos = 0, infosWithoutFile = 0, filesWithoutInfo = 0;
+};
+
+TEST_F(TrashTest, KilledHalfwayLosesNothingAndASecondRunFinishes) {
+    constexpr int kFiles = 20000;
+    const std::string folder = work_ + "/many";
+    makeDir(folder);
+    for (int i = 0; i < kFiles; ++i) {
+        makeFile(folder + "/f" + std::to_string(i), 1000000000);
+    }
+    const std::vector<std::string> command{CHRONOSIFT_FIND, "--before", "2100-01-01", "--trash",
+                                           folder};
+    std::vector<char*> argv;
+    for (const auto& a : command) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    // Kill it once about half the files are in the trash.
+    const std::string infoDir = trashDir() + "/info";
+    bool killed = false;
+    for (int i = 0; i < 20000 && !killed; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            break;
+        }
+        if (exists(infoDir) && testsupport::listFolder(infoDir).size() >= kFiles / 2) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+        usleep(500);
+    }
+    if (!killed) {
+        kill(pid, SIGKILL);
+    }
+    waitpid(pid, nullptr, 0);
+
+    auto state = [&] {
+        TrashState s;
+        const auto files = names(trashDir() + "/files");
+        const auto infos = names(infoDir);
+        s.files = files.size();
+        s.infos = infos.size();
+        for (const auto& f : files) {
+            s.filesWithoutInfo += !exists(infoDir + "/" + f + ".trashinfo");
+        }
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            const bool inPlace = exists(folder + "/" + name);
+            const bool trashed = exists(trashDir() + "/files/" + name);
+            EXPECT_NE(inPlace, trashed) << name << " is in one place only";
+            s.inPlace += inPlace;
+            if (trashed) {
+                const std::string record = readFile(infoDir + "/" + name + ".trashinfo");
+                EXPECT_NE(record.find("Path=" + folder + "/" + name + "\nDeletionDate="),
+                          std::string::npos)
+                    << name << " has a complete record";
+            } else if (exists(infoDir + "/" + name + ".trashinfo")) {
+                ++s.infosWithoutFile;  // the move under way when the kill came
+            }
+        }
+        return s;
+    };
+    const TrashState cut = state();
+    EXPECT_TRUE(killed) << "the run ended before it could be killed";
+    EXPECT_EQ(cut.filesWithoutInfo, 0u);
+    EXPECT_LE(cut.infosWithoutFile, 1u);
+    EXPECT_EQ(cut.infos, cut.files + cut.infosWithoutFile);
+    EXPECT_EQ(cut.inPlace + cut.files, static_cast<size_t>(kFiles));
+    EXPECT_GT(cut.inPlace, 0u);
+
+    // A later run: the record of a move cut short is older by then, and is cleared away.
+    for (const auto& name : names(infoDir)) {
+        testsupport::setTime(infoDir + "/" + name, time(nullptr) - 3600);
+    }
+    const auto second = testsupport::runProgram(command);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    const TrashState done = state();
+    EXPECT_EQ(done.inPlace, 0u);
+    EXPECT_EQ(done.files, static_cast<size_t>(kFiles));
+    EXPECT_EQ(done.infos, static_cast<size_t>(kFiles));
+}
+
+}  // namespace
+}  // namespace chronosift::platform
