@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTreeView>
 
 #include "folders/selection.h"
@@ -61,6 +62,14 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     setTabOrder(clearButton_, exitButton_);
     setTabOrder(exitButton_, nextButton_);
 
+    tree_->setAccessibleName(QStringLiteral("Folder tree"));
+    list_->setAccessibleName(QStringLiteral("Folders to search"));
+    list_->installEventFilter(this);
+    for (platform::PushButton* b : pushButtons()) {
+        b->setAccessibleName(b->text());
+    }
+    frame_->setAccessibleName(frame_->title());
+
     setMoveRole(list_, MoveRole::Reset);
     setMoveRole(tree_, MoveRole::Reset);
     setMoveRole(frame_, MoveRole::None);
@@ -85,6 +94,16 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     list_->header()->setStretchLastSection(false);
     list_->header()->resizeSection(0, twips(8000));
     nextButton_->setEnabled(false);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // Delete in the list does what "Remove From List" does.
+    if (watched == list_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        removeButton_->setValue(1);
+        return true;
+    }
+    return Page::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -42,6 +42,7 @@ class Form1 : public Page {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void onTreeSelection();

@@ -80,6 +80,18 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         setTabOrder(order[i], order[i + 1]);
     }
 
+    static const char* const kPickerNames[] = {"After this date", "Before this date",
+                                               "On this date"};
+    for (int i = 0; i < 3; ++i) {
+        options_[i]->setAccessibleName(options_[i]->text());
+        pickers_[i]->setAccessibleName(QString::fromLatin1(kPickerNames[i]));
+    }
+    for (platform::PushButton* b : pushButtons()) {
+        b->setAccessibleName(b->text());
+    }
+    list_->setAccessibleName(QStringLiteral("Results"));
+    frame_->setAccessibleName(frame_->title());
+
     setMoveRole(frame_, MoveRole::Reset);
     setMoveRole(list_, MoveRole::None);
 
@@ -216,10 +228,17 @@ void Form2::toggleSelected() {
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
-        toggleSelected();
-        return true;
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Space) {
+            toggleSelected();
+            return true;
+        }
+        // Delete does what "Send Checked Items to Recycling Bin" does, question included.
+        if (key == Qt::Key_Delete) {
+            trashButton_->setValue(1);
+            return true;
+        }
     }
     return Page::eventFilter(watched, event);
 }

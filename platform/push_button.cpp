@@ -1,5 +1,7 @@
 #include "platform/push_button.h"
 
+#include <QKeyEvent>
+
 namespace chronosift::platform {
 
 namespace {
@@ -21,6 +23,15 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
     setCheckable(true);
     setStyleSheet(styleFor(backColor_));
     connect(this, &QAbstractButton::toggled, this, &PushButton::clickNotification);
+}
+
+void PushButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && isEnabled()) {
+        event->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void PushButton::setBackColor(uint32_t bgr) {

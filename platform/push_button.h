@@ -24,6 +24,10 @@ class PushButton : public QPushButton {
     // Raised on every change of the value, by the user or by setValue.
     void clickNotification();
 
+  protected:
+    // Enter presses the focused button, as Space does.
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     uint32_t backColor_ = kWhite;
 };

@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libgtest-dev
   fonts-liberation locales tzdata
-  fd-find findutils trash-cli
+  fd-find findutils trash-cli libglib2.0-bin
+  desktop-file-utils appstream dpkg-dev file xvfb xauth xdotool
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QDateEdit>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -691,6 +692,74 @@ class PagesTest : public QObject {
         for (int r = 0; r < results.rowCount(); ++r) {
             QVERIFY(pathOf(r) != second && pathOf(r) != ninth);
         }
+    }
+
+    void accessibleNamesInTabOrder() {
+        auto names = [](QWidget& page, const QStringList& controls) {
+            QStringList out;
+            for (const QString& name : controls) {
+                QWidget* w = page.findChild<QWidget*>(name);
+                QAccessibleInterface* a = w ? QAccessible::queryAccessibleInterface(w) : nullptr;
+                out << (a ? a->text(QAccessible::Name) : QStringLiteral("<none>"));
+            }
+            return out;
+        };
+        QCOMPARE(names(form1(), {"FolderTreeview1", "Check1", "ListView1", "Check3", "Check2",
+                                 "Check5", "Check4"}),
+                 (QStringList{"Folder tree", "Add Folder", "Folders to search", "Remove From List",
+                              "Clear List", "Exit", "Next  > >"}));
+        // Walking the focus chain from the tree visits them in the same order.
+        QStringList chain;
+        QWidget* w = on(form1(), "FolderTreeview1");
+        for (int i = 0; i < 40 && chain.size() < 7; ++i, w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus && !w->objectName().isEmpty() &&
+                (chain.isEmpty() || chain.last() != w->objectName())) {
+                chain << w->objectName();
+            }
+        }
+        QCOMPARE(chain, (QStringList{"FolderTreeview1", "Check1", "ListView1", "Check3", "Check2",
+                                     "Check5", "Check4"}));
+
+        addRow(tmp_->path());
+        next();
+        QCOMPARE(names(*app_->form2(), {"Option1", "Option2", "Option3", "DTPicker1", "DTPicker2",
+                                        "DTPicker3", "Check2", "Check1", "ListView1", "Check3"}),
+                 (QStringList{"After this date:", "Before this date:", "On this date:",
+                              "After this date", "Before this date", "On this date", "< < Back",
+                              "Find Results", "Results", "Send Checked Items to Recycling Bin"}));
+    }
+
+    void keyboardAlone() {
+        // Enter presses the focused button; Delete in the folder list removes the selected row.
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        QVERIFY(tree->selectPath(QByteArray::fromStdString(tmp_->path())));
+        QTest::keyClick(button(form1(), "Check1"), Qt::Key_Return);
+        QTest::keyClick(button(form1(), "Check1"), Qt::Key_Space);
+        QCOMPARE(rows().size(), 2);
+        auto* list = on<QTreeView>(form1(), "ListView1");
+        list->setCurrentIndex(list->model()->index(0, 0));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(rows().size(), 1);
+
+        // Delete in the results list asks before anything moves.
+        testsupport::makeFile(tmp_->path() + "/old", 978307200);
+        QSignalSpy ready(&form1(), &Form1::indexReady);
+        QTest::keyClick(button(form1(), "Check4"), Qt::Key_Enter);
+        QVERIFY(ready.wait(10000));
+        Form2& f2 = *app_->form2();
+        on<QRadioButton>(f2, "Option2")->click();
+        QTest::keyClick(button(f2, "Check1"), Qt::Key_Return);
+        QCOMPARE(f2.results().rowCount(), 1);
+        f2.results().setChecked(0, true);
+        QStringList questions;
+        platform::setQuestionHandler([&](QWidget*, const QString& q) {
+            questions << q;
+            return false;
+        });
+        QTest::keyClick(on(f2, "ListView1"), Qt::Key_Delete);
+        platform::setQuestionHandler({});
+        QCOMPARE(questions, QStringList{"Move 1 checked file to the trash?"});
+        QCOMPARE(f2.results().rowCount(), 1);
     }
 
   private:
