@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,18 +126,6 @@ TEST(FindCommand, RelativeFoldersAreTakenFromTheWorkingFolder) {
     EXPECT_EQ(result.out, tmp / "rel/x\n");
 }
 
-bool setImmutable(const std::string& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int flags = 0;
-    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
-}
-
 TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
     TempDir tmp, data;
     makeDir(tmp / "keep");
@@ -148,7 +134,7 @@ TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
     makeFile(tmp / "keep/stuck", utcTime(2000, 1, 1, 12));
     // Root ignores permissions, so the file that must stay is made immutable as well.
     ASSERT_EQ(chmod((tmp / "keep").c_str(), 0555), 0);
-    const bool immutable = geteuid() == 0 && setImmutable(tmp / "keep/stuck", true);
+    const bool immutable = geteuid() == 0 && testsupport::setImmutable(tmp / "keep/stuck", true);
     if (geteuid() == 0 && !immutable) {
         chmod((tmp / "keep").c_str(), 0755);
         GTEST_SKIP() << "cannot make a file immutable here, and root ignores permissions";
@@ -156,7 +142,7 @@ TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
     const auto result = runProgram({kFind, "--before", "2010-01-01", "--trash", tmp.path()},
                                    {"XDG_DATA_HOME=" + data.path()});
     if (immutable) {
-        setImmutable(tmp / "keep/stuck", false);
+        testsupport::setImmutable(tmp / "keep/stuck", false);
     }
     chmod((tmp / "keep").c_str(), 0755);
     EXPECT_EQ(result.exitCode, 1);

@@ -1,7 +1,5 @@
 // The two pages, offscreen, against the real widgets found by their names.
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QAbstractItemModelTester>
@@ -661,7 +659,7 @@ class PagesTest : public QObject {
         // Make the fifth file unmovable: its folder read-only, and for root (whom permissions
         // do not stop) the file immutable.
         ::chmod((root + "/a").c_str(), 0555);
-        const bool immutable = ::geteuid() == 0 && setImmutable(fifth, true);
+        const bool immutable = ::geteuid() == 0 && testsupport::setImmutable(fifth, true);
         if (::geteuid() == 0 && !immutable) {
             ::chmod((root + "/a").c_str(), 0755);
             QSKIP("cannot make a file immutable here (root ignores permissions)");
@@ -669,7 +667,7 @@ class PagesTest : public QObject {
         answer = true;
         press(f2, "Check3");
         if (immutable) {
-            setImmutable(fifth, false);
+            testsupport::setImmutable(fifth, false);
         }
         ::chmod((root + "/a").c_str(), 0755);
         platform::setQuestionHandler({});
@@ -764,17 +762,6 @@ class PagesTest : public QObject {
 
   private:
     static void makeDir(const std::string& p) { testsupport::makeDir(p); }
-    static bool setImmutable(const std::string& path, bool on) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        int flags = 0;
-        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return ok;
-    }
 };
 
 QTEST_MAIN(PagesTest)

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -148,6 +150,18 @@ std::vector<std::string> listFolder(const std::string& path) {
     }
     closedir(dir);
     return names;
+}
+
+bool setImmutable(const std::string& path, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok;
 }
 
 void handToUnprivileged(const std::string& path) {

@@ -58,6 +58,10 @@ std::vector<std::string> listFolder(const std::string& path);
 // with a reason when privileges cannot be dropped.
 std::string runUnprivileged(const std::function<int()>& check, std::string& skipped);
 
+// Sets or clears the immutable attribute of a file, which stops even root from moving it. False
+// where the file system or the privileges do not allow it.
+bool setImmutable(const std::string& path, bool on);
+
 // Gives a tree to "nobody" so that an unprivileged check can read it (no-op when not root).
 void handToUnprivileged(const std::string& path);
 
