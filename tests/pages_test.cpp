@@ -5,8 +5,10 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QDateEdit>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -689,6 +691,42 @@ class PagesTest : public QObject {
         QCOMPARE(results.rowCount(), 8);
         for (int r = 0; r < results.rowCount(); ++r) {
             QVERIFY(pathOf(r) != second && pathOf(r) != ninth);
+        }
+    }
+
+    void handCursorIsOptional() {
+        const QString path = QCoreApplication::applicationDirPath() + "/HAND-M.CUR";
+        QFile::remove(path);
+        QVERIFY(!form1().hasCustomPointer());  // none beside the program: nothing said
+        {
+            QFile broken(path);
+            QVERIFY(broken.open(QIODevice::WriteOnly));
+            broken.write("not a cursor at all");
+        }
+        Form1 withBroken;
+        QVERIFY(!withBroken.hasCustomPointer());
+        QImage hand(32, 32, QImage::Format_ARGB32);
+        hand.fill(Qt::red);
+        QVERIFY(hand.save(path, "ICO"));
+        Form1 withHand;
+        QVERIFY(withHand.hasCustomPointer());
+        withHand.setMousePointer(kCustomPointer);
+        QCOMPARE(withHand.cursor().shape(), Qt::BitmapCursor);
+        QFile::remove(path);
+        QVERIFY(messages_.isEmpty());
+    }
+
+    void pickersHoldADateInRange() {
+        addRow(tmp_->path());
+        next();
+        for (const char* name : {"DTPicker1", "DTPicker2", "DTPicker3"}) {
+            auto* picker = on<QDateEdit>(*app_->form2(), name);
+            QCOMPARE(picker->date(), QDate(2006, 6, 30));
+            QCOMPARE(picker->minimumDate(), QDate(1601, 1, 1));
+            QCOMPARE(picker->maximumDate(), QDate(9999, 12, 31));
+            picker->setDate(QDate(1500, 1, 1));  // out of range: clamped, never empty
+            QCOMPARE(picker->date(), QDate(1601, 1, 1));
+            QVERIFY(picker->calendarPopup());
         }
     }
 
