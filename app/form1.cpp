@@ -34,15 +34,8 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     addButton_ = addButton(QStringLiteral("Check1"), QStringLiteral("Add Folder"), frame_,
                            twipsRect(240, 2880, 7815, 400));
 
-    list_ = new QTreeView(this);
-    list_->setObjectName(QStringLiteral("ListView1"));
-    list_->setFont(listFont());
-    list_->setGeometry(twipsRect(120, 3720, 8295, 1575));
+    list_ = addListView(twipsRect(120, 3720, 8295, 1575));
     list_->setToolTip(QStringLiteral("Double-click item to remove it."));
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setItemsExpandable(false);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setModel(&folders_);
 

@@ -55,14 +55,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     findButton_ = addButton(QStringLiteral("Check1"), QStringLiteral("Find Results"), this,
                             twipsRect(4320, 1920, 4095, 400));
 
-    list_ = new QTreeView(this);
-    list_->setObjectName(QStringLiteral("ListView1"));
-    list_->setFont(listFont());
-    list_->setGeometry(twipsRect(120, 2400, 8295, 2535));
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setItemsExpandable(false);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_ = addListView(twipsRect(120, 2400, 8295, 2535));
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QTreeView>
 
 #include "platform/fs.h"
 
@@ -121,6 +122,18 @@ platform::PushButton* Page::addButton(const QString& name, const QString& captio
     button->setGeometry(geometry);
     setMoveRole(button, MoveRole::Hover);
     return button;
+}
+
+QTreeView* Page::addListView(QRect geometry) {
+    auto* list = new QTreeView(this);
+    list->setObjectName(QStringLiteral("ListView1"));
+    list->setFont(listFont());
+    list->setGeometry(geometry);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setItemsExpandable(false);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    return list;
 }
 
 void Page::setMoveRole(QWidget* control, MoveRole role) {

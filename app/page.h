@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QHash>
 #include <QWidget>
+
+class QTreeView;
 #include <optional>
 
 #include "platform/push_button.h"
@@ -53,6 +55,8 @@ class Page : public QWidget {
   protected:
     platform::PushButton* addButton(const QString& name, const QString& caption, QWidget* parent,
                                     QRect geometry);
+    // The page's list, "ListView1": report view, rows in the order given, no editing.
+    QTreeView* addListView(QRect geometry);
     // Gives a control (and its viewport, for lists and trees) its mouse-move role.
     void setMoveRole(QWidget* control, MoveRole role);
 
