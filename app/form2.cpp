@@ -144,24 +144,29 @@ void Form2::sendToTrash() {
     busy_ = true;
     setMousePointer(kBusyPointer);
     const IndexSnapshot searched = model_.snapshot();
-    std::vector<std::string> paths;
-    paths.reserve(rows.size());
+    std::vector<FileId> files;
+    files.reserve(rows.size());
     for (int row : rows) {
-        paths.push_back(searched->path(model_.fileAt(row)));
+        files.push_back(model_.fileAt(row));
     }
-    const std::vector<platform::TrashOutcome> outcomes = moveWithProgress(paths);
+    const std::vector<platform::TrashItem> items = trashItems(*searched, files);
+    const std::vector<platform::TrashOutcome> outcomes = moveWithProgress(items);
 
-    // No later search may list a moved file, in this snapshot or in a newer one built before
-    // the move.
-    std::vector<std::string> moved;
+    // No later search may list a file that went, moved or missing, in this snapshot or in a
+    // newer one built before the move.
+    std::vector<std::string> gone;
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (outcomes[i].status == platform::TrashStatus::Moved) {
-            trashed_.mark(searched, model_.fileAt(rows[i]));
-            moved.push_back(paths[i]);
+        paths.push_back(items[i].path);
+        if (outcomes[i].status == platform::TrashStatus::Moved ||
+            outcomes[i].status == platform::TrashStatus::Missing) {
+            trashed_.mark(searched, files[i]);
+            gone.push_back(items[i].path);
         }
     }
     if (index_ != searched) {
-        trashed_.markPaths(index_, moved);
+        trashed_.markPaths(index_, gone);
     }
     model_.removeRowsAt(rowsToRemove(rows, outcomes));
     setMousePointer(kArrowPointer);
@@ -172,7 +177,8 @@ void Form2::sendToTrash() {
     }
 }
 
-std::vector<platform::TrashOutcome> Form2::moveWithProgress(const std::vector<std::string>& paths) {
+std::vector<platform::TrashOutcome> Form2::moveWithProgress(
+    const std::vector<platform::TrashItem>& items) {
     std::vector<platform::TrashOutcome> outcomes;
     std::atomic<bool> cancel{false};
     std::atomic<size_t> done{0};
@@ -180,11 +186,11 @@ std::vector<platform::TrashOutcome> Form2::moveWithProgress(const std::vector<st
     std::thread worker([&] {
         platform::Trash trash;
         outcomes =
-            trash.moveAll(paths, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+            trash.moveAll(items, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
         finished = true;
     });
     QProgressDialog dialog(QStringLiteral("Moving the checked files to the trash..."),
-                           QStringLiteral("Cancel"), 0, static_cast<int>(paths.size()), this);
+                           QStringLiteral("Cancel"), 0, static_cast<int>(items.size()), this);
     dialog.setWindowTitle(QStringLiteral("Chronosift"));
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(500);

@@ -40,7 +40,8 @@ class Form2 : public Page {
     void findResults();
     void sendToTrash();
     // Moves the files, with a progress dialog while more than a moment's work is left.
-    std::vector<platform::TrashOutcome> moveWithProgress(const std::vector<std::string>& paths);
+    std::vector<platform::TrashOutcome> moveWithProgress(
+        const std::vector<platform::TrashItem>& items);
     void toggleSelected();
     void showListMenu(const QPoint& at);
 

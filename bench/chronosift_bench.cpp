@@ -26,6 +26,7 @@
 #include "index/build.h"
 #include "index/calendar.h"
 #include "platform/trash.h"
+#include "recycle/recycling_bin.h"
 #include "search/find.h"
 #include "search/results_model.h"
 
@@ -147,24 +148,19 @@ int measure(const std::string& dir) {
 
 // In a child process: move every file of `dir` to the trash.
 int measureTrash(const std::string& dir) {
-    std::vector<std::string> paths;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) {
-        die(dir);
+    // As the program does it: the files as the walk listed them.
+    const auto index = chronosift::buildIndex({dir + "/"});
+    std::vector<chronosift::FileId> files(index->fileCount());
+    for (size_t i = 0; i < files.size(); ++i) {
+        files[i] = static_cast<chronosift::FileId>(i);
     }
-    while (const dirent* e = readdir(d)) {
-        if (e->d_name[0] != '.') {
-            paths.push_back(dir + "/" + e->d_name);
-        }
-    }
-    closedir(d);
     chronosift::platform::Trash trash;
-    const auto outcomes = trash.moveAll(paths);
+    const auto outcomes = trash.moveAll(chronosift::trashItems(*index, files));
     const auto moved = std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
         return o.status == chronosift::platform::TrashStatus::Moved;
     });
     std::printf("%ld\n", static_cast<long>(moved));
-    return moved == static_cast<long>(paths.size()) ? 0 : 1;
+    return moved == static_cast<long>(files.size()) ? 0 : 1;
 }
 
 struct Run {

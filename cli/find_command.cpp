@@ -13,6 +13,7 @@
 #include "platform/local_zone.h"
 #include "platform/text.h"
 #include "platform/trash.h"
+#include "recycle/recycling_bin.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -74,13 +75,9 @@ std::string criterionName(Criterion c) {
 // Moves the matching files to the trash without asking; one line on `err` per file that could
 // not be moved. Exit code 1 when any file stayed.
 int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
-    std::vector<std::string> paths;
-    paths.reserve(matches.size());
-    for (FileId id : matches) {
-        paths.push_back(index.path(id));
-    }
+    const auto items = trashItems(index, matches);
     platform::Trash trash;
-    const auto outcomes = trash.moveAll(paths);
+    const auto outcomes = trash.moveAll(items);
     bool stayed = false;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const auto& o = outcomes[i];
@@ -91,7 +88,7 @@ int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std
         std::fprintf(err, "chronosift-find: %s %s: %s\n",
                      o.status == platform::TrashStatus::Missing ? "no longer there:"
                                                                 : "not moved to the trash:",
-                     platform::displayText(paths[i]).c_str(), o.reason.c_str());
+                     platform::displayText(items[i].path).c_str(), o.reason.c_str());
     }
     return stayed ? 1 : 0;
 }

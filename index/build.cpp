@@ -44,21 +44,21 @@ class ChunkWriter {
     size_t capacity_ = 0;
 };
 
-// The outcome of reading one folder, kept until the level is merged in order.
-struct Slot {
-    const char* block = nullptr;
-    uint32_t fileCount = 0;
-    uint32_t worker = 0;
-    uint32_t subBegin = 0;
-    uint32_t subEnd = 0;
+// An open folder whose subfolders wait to be opened below it. It stays open while any of them
+// waits, so every folder is opened from its parent by one name, never by a path.
+struct OpenParent {
+    platform::Folder folder;
+    uint64_t device = 0;
 };
 
-// A folder of the level above whose subfolders make up one piece of work. The parent is opened
-// once and its subfolders are opened below it, so no path is walked more than once.
-struct Item {
-    FolderId parent = kNoFolder;  // kNoFolder: the one child is the row's own folder
-    FolderId childBegin = 0;
-    FolderId childEnd = 0;
+struct Task {
+    FolderId id = kNoFolder;
+    std::shared_ptr<OpenParent> parent;  // null: reopen from the row's folder, name by name
+};
+
+struct Child {
+    std::string_view name;  // in the worker's chunk
+    uint64_t inode = 0;     // as listed
 };
 
 struct Worker {
@@ -66,9 +66,18 @@ struct Worker {
     std::string names;  // each name followed by NUL, for fstatat
     std::vector<uint32_t> nameStarts;
     std::vector<int64_t> times;
-    std::vector<std::string_view> subfolders;  // this level's, names in `chunk`
+    std::vector<Child> children;
+    std::vector<Task> tasks;
     std::vector<std::pair<FolderId, platform::FsError>> errors;
-    std::string path;
+
+    // Scratch is given back after each row, so it never adds to the index's own memory.
+    void releaseScratch() {
+        names = {};
+        nameStarts = {};
+        times = {};
+        children = {};
+        tasks = {};
+    }
 };
 
 }  // namespace
@@ -76,13 +85,16 @@ struct Worker {
 class IndexBuilder {
   public:
     explicit IndexBuilder(const BuildOptions& options) : options_(options) {
-        unsigned n = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
-        n = std::clamp(n, 1u, 64u);
+        unsigned n = options.threads != 0 ? options.threads : kDefaultThreads;
+        n = std::clamp(n, 1u, 256u);
+        // Folders waiting for their subfolders hold descriptors; past this many, subfolders are
+        // reopened from the row instead.
+        openBudget_ = std::max<size_t>(64, platform::raiseOpenFileLimit() / 2);
         for (unsigned i = 0; i < n; ++i) {
             workers_.push_back(std::make_unique<Worker>());
         }
         for (unsigned i = 0; i < n; ++i) {
-            threads_.emplace_back([this, i] { workerLoop(i); });
+            threads_.emplace_back([this, i] { workerLoop(*workers_[i]); });
         }
     }
 
@@ -99,6 +111,7 @@ class IndexBuilder {
 
     IndexSnapshot run(const std::vector<std::string>& rows) {
         index_ = std::make_shared<FileIndex>();
+        index_->devices_.reserve(UINT16_MAX);
         lastReport_ = std::chrono::steady_clock::now();
         for (const std::string& row : rows) {
             if (cancelled()) {
@@ -117,6 +130,8 @@ class IndexBuilder {
     }
 
   private:
+    static constexpr unsigned kDefaultThreads = 16;
+
     bool cancelled() const {
         return options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
     }
@@ -125,43 +140,63 @@ class IndexBuilder {
         FileIndex::Row result;
         result.text = row;
         int error = 0;
-        root_ = platform::Folder::openPath(row, error);
-        if (!root_.isOpen()) {
+        auto root = std::make_shared<OpenParent>();
+        root->folder = platform::Folder::openPath(row, error);
+        const platform::Identity id = root->folder.isOpen() ? root->folder.identity(error)
+                                                            : platform::Identity{};
+        const std::string_view own = rowFolderPath(row);
+        FolderId rootId = kNoFolder;
+        if (error == 0 && own.size() > UINT16_MAX) {
+            error = ENAMETOOLONG;
+        }
+        if (error == 0 && !index_->folders_.append(1, rootId)) {
+            error = EOVERFLOW;
+        }
+        if (error != 0) {
             result.error = {row, error};
             index_->rows_.push_back(std::move(result));
             return;
         }
-        const std::string_view own = rowFolderPath(row);
+        // The row is resolved once, here; later steps never read its text again.
+        result.realPath = root->folder.realPath();
+        if (result.realPath == "/") {
+            result.realPath.clear();
+        } else if (result.realPath.empty()) {
+            result.realPath = own;
+        }
+        root->device = id.device;
         char* name = workers_[0]->chunk.allocate(own.size());
         std::memcpy(name, own.data(), own.size());
-        const auto rootId = static_cast<FolderId>(index_->folders_.size());
-        FileIndex::Folder folder;
-        folder.name = name;
-        folder.nameLength = static_cast<uint32_t>(own.size());
-        index_->folders_.push_back(folder);
+        FileIndex::Folder& folder = index_->folders_[rootId];
+        folder = {name, nullptr, id.inode, kNoFolder, 0, 0, 0, 0,
+                  static_cast<uint16_t>(own.size()), deviceIndex(id.device)};
         result.root = rootId;
         index_->rows_.push_back(std::move(result));
 
-        items_.assign(1, Item{kNoFolder, rootId, rootId + 1});
-        levelBegin_ = rootId;
-        while (!items_.empty() && !cancelled()) {
-            runLevel();
-            mergeLevel();
+        rowRoot_ = root;
+        rowRootId_ = rootId;
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back({rootId, nullptr});
         }
-        root_ = platform::Folder();
+        workCv_.notify_all();
+        waitForRow();
+        rowRoot_.reset();
+        for (auto& w : workers_) {
+            w->releaseScratch();
+        }
+        tasks_ = {};
+        placeInIndexOrder(rootId);
     }
 
-    // Reads every folder of the current level, spread over the workers, and reports progress
-    // on this thread meanwhile.
-    void runLevel() {
-        slots_.assign(items_.back().childEnd - levelBegin_, Slot{});
+    // Waits until every folder of the row is read, reporting progress meanwhile.
+    void waitForRow() {
         std::unique_lock lock(mutex_);
-        nextItem_.store(0, std::memory_order_relaxed);
-        busy_ = threads_.size();
-        ++generation_;
-        workCv_.notify_all();
-        while (busy_ > 0) {
+        while (!tasks_.empty() || active_ > 0) {
             doneCv_.wait_for(lock, std::chrono::milliseconds(20));
+            if (cancelled()) {
+                tasks_.clear();
+            }
             if (options_.progress) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - lastReport_ >= options_.progressInterval) {
@@ -174,88 +209,43 @@ class IndexBuilder {
         }
     }
 
-    // Puts the level's results in index order and lines up the next level.
-    void mergeLevel() {
-        std::vector<Item> next;
-        auto& folders = index_->folders_;
-        const FolderId end = levelBegin_ + static_cast<FolderId>(slots_.size());
-        for (FolderId id = levelBegin_; id < end; ++id) {
-            const Slot& slot = slots_[id - levelBegin_];
-            uint32_t count = slot.fileCount;
-            if (index_->fileCount_ + count >= kNoFolder) {
-                // File numbers are 32 bits; past four billion files the index stops growing.
-                overflowed_ = true;
-                count = 0;
-            }
-            folders[id].block = slot.block;
-            folders[id].fileCount = count;
-            folders[id].firstFile = static_cast<FileId>(index_->fileCount_);
-            index_->fileCount_ += count;
-            if (slot.subEnd > slot.subBegin) {
-                const auto& names = workers_[slot.worker]->subfolders;
-                Item item{id, static_cast<FolderId>(folders.size()), 0};
-                for (uint32_t s = slot.subBegin; s < slot.subEnd; ++s) {
-                    FileIndex::Folder sub;
-                    sub.name = names[s].data();
-                    sub.nameLength = static_cast<uint32_t>(names[s].size());
-                    sub.parent = id;
-                    folders.push_back(sub);
-                }
-                item.childEnd = static_cast<FolderId>(folders.size());
-                next.push_back(item);
-            }
-        }
-        for (auto& w : workers_) {
-            w->subfolders.clear();
-        }
-        levelBegin_ = end;
-        items_ = std::move(next);
-    }
-
-    void finish() {
-        std::vector<std::pair<FolderId, platform::FsError>> errors;
-        for (auto& w : workers_) {
-            for (auto& e : w->errors) {
-                errors.push_back(std::move(e));
-            }
-            index_->chunkBytes_ += w->chunk.totalBytes;
-            for (auto& c : w->chunk.chunks) {
-                index_->chunks_.push_back(std::move(c));
-            }
-        }
-        std::stable_sort(errors.begin(), errors.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (auto& e : errors) {
-            index_->errors_.push_back(std::move(e.second));
-        }
-        if (overflowed_) {
-            index_->errors_.push_back({index_->rows_.back().text, EOVERFLOW});
-        }
-    }
-
-    void workerLoop(unsigned w) {
-        uint64_t seen = 0;
+    void workerLoop(Worker& worker) {
         while (true) {
+            Task task;
             {
                 std::unique_lock lock(mutex_);
-                workCv_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                workCv_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
                 if (stop_) {
                     return;
                 }
-                seen = generation_;
+                // Last in, first out: the walk goes deep first, so few parents stay open.
+                task = std::move(tasks_.back());
+                tasks_.pop_back();
+                ++active_;
             }
-            while (!cancelled()) {
-                const size_t i = nextItem_.fetch_add(1, std::memory_order_relaxed);
-                if (i >= items_.size()) {
-                    break;
-                }
-                processItem(w, items_[i]);
+            if (!cancelled()) {
+                processTask(worker, std::move(task));
             }
+            worker.tasks.clear();
             std::lock_guard lock(mutex_);
-            if (--busy_ == 0) {
-                doneCv_.notify_one();
+            if (--active_ == 0 && tasks_.empty()) {
+                doneCv_.notify_all();
             }
         }
+    }
+
+    uint16_t deviceIndex(uint64_t device) {
+        auto& devices = index_->devices_;
+        const auto it = std::find(devices.begin(), devices.end(), device);
+        if (it != devices.end()) {
+            return static_cast<uint16_t>(it - devices.begin());
+        }
+        // More devices than that below one set of rows are not met in practice; the last slot
+        // then stands for the rest, which only makes a later trash check stricter.
+        if (devices.size() < UINT16_MAX) {
+            devices.push_back(device);
+        }
+        return static_cast<uint16_t>(devices.size() - 1);
     }
 
     void recordError(Worker& worker, FolderId id, int code) {
@@ -267,68 +257,82 @@ class IndexBuilder {
         worker.errors.emplace_back(id, platform::FsError{std::move(path), code});
     }
 
-    // The path of a folder below the row's folder, relative to it.
-    void relativePath(FolderId id, std::string& out) const {
-        out.clear();
-        const auto& folders = index_->folders_;
-        thread_local std::vector<FolderId> chain;
-        chain.clear();
-        for (FolderId f = id; folders[f].parent != kNoFolder; f = folders[f].parent) {
+    // Opens a folder again from the row's folder, one checked name at a time: for subfolders
+    // whose parent could not be kept open.
+    platform::Folder reopen(FolderId id, int& error) {
+        std::vector<FolderId> chain;
+        for (FolderId f = id; f != rowRootId_; f = index_->folders_[f].parent) {
             chain.push_back(f);
         }
+        platform::Folder current;
+        const platform::Folder* base = &rowRoot_->folder;
         for (size_t i = chain.size(); i-- > 0;) {
-            out.append(folders[chain[i]].folderName());
-            if (i != 0) {
-                out.push_back('/');
+            const FileIndex::Folder& f = index_->folders_[chain[i]];
+            const std::string name(f.folderName());
+            platform::Folder next = platform::Folder::openChild(*base, name.c_str(), f.inode, error);
+            if (!next.isOpen()) {
+                return {};
             }
+            current = std::move(next);
+            base = &current;
         }
+        return current;
     }
 
-    void processItem(unsigned w, const Item& item) {
-        Worker& worker = *workers_[w];
-        if (item.parent == kNoFolder) {
-            scanFolder(worker, w, root_, item.childBegin);
+    void processTask(Worker& worker, Task task) {
+        FileIndex::Folder& node = index_->folders_[task.id];
+        platform::Folder dir;
+        uint64_t parentDevice = 0;
+        int error = 0;
+        if (task.id == rowRootId_) {
+            // The row's own folder stays open for reopening; the walk reads a second handle.
+            dir = platform::Folder::openChild(rowRoot_->folder, ".", node.inode, error);
+            parentDevice = rowRoot_->device;
+        } else if (task.parent != nullptr) {
+            const std::string name(node.folderName());
+            dir = platform::Folder::openChild(task.parent->folder, name.c_str(), node.inode, error);
+            parentDevice = task.parent->device;
+        } else {
+            dir = reopen(task.id, error);
+            std::lock_guard lock(mutex_);
+            parentDevice = index_->devices_[index_->folders_[node.parent].device];
+        }
+        task.parent.reset();
+        if (!dir.isOpen()) {
+            recordError(worker, task.id, error);
             return;
         }
-        platform::Folder opened;
-        const platform::Folder* parent = &root_;
-        int error = 0;
-        if (index_->folders_[item.parent].parent != kNoFolder) {
-            relativePath(item.parent, worker.path);
-            opened = platform::Folder::openBelow(root_, worker.path, error);
-            if (!opened.isOpen()) {
-                recordError(worker, item.parent, error);
+        const platform::Identity id = dir.identity(error);
+        if (error != 0) {
+            recordError(worker, task.id, error);
+            return;
+        }
+        if (id.device != parentDevice) {
+            if (dir.onPseudoFileSystem()) {
                 return;
             }
-            parent = &opened;
+            std::lock_guard lock(mutex_);
+            node.device = deviceIndex(id.device);
         }
-        const uint64_t parentDevice = parent->device(error);
-        for (FolderId child = item.childBegin; child < item.childEnd && !cancelled(); ++child) {
-            platform::Folder dir =
-                platform::Folder::openBelow(*parent, index_->folders_[child].folderName(), error);
-            if (!dir.isOpen()) {
-                recordError(worker, child, error);
-                continue;
-            }
-            if (dir.device(error) != parentDevice && dir.onPseudoFileSystem()) {
-                continue;
-            }
-            scanFolder(worker, w, dir, child);
+        node.inode = id.inode;
+        scanFolder(worker, dir, task.id);
+        if (worker.children.empty() || cancelled()) {
+            return;
         }
+        addChildren(worker, std::move(dir), id.device, task.id);
     }
 
-    void scanFolder(Worker& worker, unsigned w, platform::Folder& dir, FolderId id) {
-        Slot& slot = slots_[id - levelBegin_];
-        slot.worker = w;
-        slot.subBegin = static_cast<uint32_t>(worker.subfolders.size());
+    void scanFolder(Worker& worker, platform::Folder& dir, FolderId id) {
         worker.names.clear();
         worker.nameStarts.clear();
         worker.times.clear();
+        worker.children.clear();
 
         std::string_view name;
         platform::EntryKind kind;
+        uint64_t inode = 0;
         int error = 0;
-        while (dir.next(name, kind, error)) {
+        while (dir.next(name, kind, inode, error)) {
             if (cancelled()) {
                 return;
             }
@@ -342,7 +346,7 @@ class IndexBuilder {
                 if (name[0] != '.') {
                     char* copy = worker.chunk.allocate(name.size());
                     std::memcpy(copy, name.data(), name.size());
-                    worker.subfolders.emplace_back(copy, name.size());
+                    worker.children.push_back({{copy, name.size()}, inode});
                 }
                 continue;
             }
@@ -357,7 +361,6 @@ class IndexBuilder {
         if (error != 0) {
             recordError(worker, id, error);
         }
-        slot.subEnd = static_cast<uint32_t>(worker.subfolders.size());
 
         if (options_.afterListing) {
             std::string path;
@@ -383,13 +386,70 @@ class IndexBuilder {
         if (statError != 0) {
             recordError(worker, id, statError);
         }
-        if (n > 0) {
-            writeBlock(worker, slot, n);
-        }
+        FileIndex::Folder& node = index_->folders_[id];
+        node.fileCount = n;
+        node.block = n > 0 ? writeBlock(worker, n) : nullptr;
         counted_.fetch_add(n, std::memory_order_relaxed);
     }
 
-    static void writeBlock(Worker& worker, Slot& slot, uint32_t n) {
+    // Gives the folder's subfolders their numbers and queues them, in listing order.
+    void addChildren(Worker& worker, platform::Folder dir, uint64_t device, FolderId id) {
+        const auto count = static_cast<uint32_t>(worker.children.size());
+        FolderId first = 0;
+        uint16_t deviceSlot = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (!index_->folders_.append(count, first)) {
+                overflowed_ = true;
+                return;
+            }
+            deviceSlot = deviceIndex(device);
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            const Child& c = worker.children[i];
+            index_->folders_[first + i] = {c.name.data(),
+                                           nullptr,
+                                           c.inode,
+                                           id,
+                                           0,
+                                           0,
+                                           0,
+                                           0,
+                                           static_cast<uint16_t>(c.name.size()),
+                                           deviceSlot};
+        }
+        FileIndex::Folder& node = index_->folders_[id];
+        node.childBegin = first;
+        node.childCount = count;
+
+        std::shared_ptr<OpenParent> parent;
+        if (openParents_.load(std::memory_order_relaxed) < openBudget_) {
+            parent = std::shared_ptr<OpenParent>(new OpenParent{std::move(dir), device},
+                                                 [this](OpenParent* p) {
+                                                     openParents_.fetch_sub(1);
+                                                     delete p;
+                                                 });
+            openParents_.fetch_add(1);
+        }
+        // Queued last first, so that the first subfolder is taken first.
+        for (uint32_t i = count; i-- > 0;) {
+            worker.tasks.push_back({first + i, parent});
+        }
+        {
+            std::lock_guard lock(mutex_);
+            for (Task& t : worker.tasks) {
+                tasks_.push_back(std::move(t));
+            }
+        }
+        worker.tasks.clear();
+        if (count > 1) {
+            workCv_.notify_all();
+        } else {
+            workCv_.notify_one();
+        }
+    }
+
+    static const char* writeBlock(Worker& worker, uint32_t n) {
         const size_t nameBytes = worker.names.size() - n;  // without the NULs
         char* block =
             worker.chunk.allocate(sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1) + nameBytes);
@@ -407,8 +467,99 @@ class IndexBuilder {
             at += length;
         }
         offsets[n] = at;
-        slot.block = block;
-        slot.fileCount = n;
+        return block;
+    }
+
+    // The walk numbered the row's folders in the order it met them; the index numbers them
+    // breadth first (the row's folder, then level by level, each parent's subfolders in listing
+    // order), and gives out the file numbers in that order.
+    void placeInIndexOrder(FolderId rootId) {
+        auto& folders = index_->folders_;
+        const auto end = static_cast<FolderId>(folders.size());
+        const FolderId count = end - rootId;
+        // order[k]: the folder that goes to place rootId + k.
+        std::vector<FolderId> order;
+        order.reserve(count);
+        order.push_back(rootId);
+        for (size_t k = 0; k < order.size(); ++k) {
+            const FileIndex::Folder& f = folders[order[k]];
+            for (FolderId c = 0; c < f.childCount; ++c) {
+                order.push_back(f.childBegin + c);
+            }
+        }
+        // Every folder of the row hangs below its parent's children, so `order` holds them all.
+        std::vector<FolderId> place(count);
+        for (FolderId k = 0; k < count; ++k) {
+            place[order[k] - rootId] = rootId + k;
+        }
+        order = {};
+        for (FolderId k = 0; k < count; ++k) {
+            FileIndex::Folder& f = folders[rootId + k];
+            if (f.parent != kNoFolder) {
+                f.parent = place[f.parent - rootId];
+            }
+            if (f.childCount > 0) {
+                f.childBegin = place[f.childBegin - rootId];
+            }
+        }
+        for (auto& w : workers_) {
+            for (auto& e : w->errors) {
+                if (e.first >= rootId && e.first < end) {
+                    e.first = place[e.first - rootId];
+                }
+            }
+        }
+        // Move every folder to its place, one cycle of the permutation at a time.
+        for (FolderId k = 0; k < count; ++k) {
+            if (place[k] == kNoFolder || place[k] == rootId + k) {
+                continue;
+            }
+            FileIndex::Folder moving = folders[rootId + k];
+            for (FolderId at = k;;) {
+                const FolderId to = place[at] - rootId;
+                place[at] = kNoFolder;
+                if (to == k) {
+                    folders[rootId + k] = moving;
+                    break;
+                }
+                std::swap(moving, folders[rootId + to]);
+                at = to;
+            }
+        }
+        for (FolderId id = rootId; id < end; ++id) {
+            FileIndex::Folder& f = folders[id];
+            uint32_t n = f.fileCount;
+            if (index_->fileCount_ + n >= kNoFolder) {
+                // File numbers are 32 bits; past four billion files the index stops growing.
+                overflowed_ = true;
+                n = 0;
+            }
+            f.fileCount = n;
+            f.firstFile = static_cast<FileId>(index_->fileCount_);
+            index_->fileCount_ += n;
+        }
+        index_->rows_.back().root = rootId;
+    }
+
+    void finish() {
+        std::vector<std::pair<FolderId, platform::FsError>> errors;
+        for (auto& w : workers_) {
+            for (auto& e : w->errors) {
+                errors.push_back(std::move(e));
+            }
+            index_->chunkBytes_ += w->chunk.totalBytes;
+            for (auto& c : w->chunk.chunks) {
+                index_->chunks_.push_back(std::move(c));
+            }
+        }
+        std::stable_sort(errors.begin(), errors.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& e : errors) {
+            index_->errors_.push_back(std::move(e.second));
+        }
+        if (overflowed_) {
+            index_->errors_.push_back({index_->rows_.back().text, EOVERFLOW});
+        }
     }
 
     const BuildOptions& options_;
@@ -416,19 +567,18 @@ class IndexBuilder {
     std::vector<std::unique_ptr<Worker>> workers_;
     std::vector<std::thread> threads_;
 
-    platform::Folder root_;
-    std::vector<Item> items_;
-    std::vector<Slot> slots_;
-    FolderId levelBegin_ = 0;
+    std::shared_ptr<OpenParent> rowRoot_;
+    FolderId rowRootId_ = kNoFolder;
     bool overflowed_ = false;
+    size_t openBudget_ = 64;
+    std::atomic<size_t> openParents_{0};
 
     std::mutex mutex_;
     std::condition_variable workCv_;
     std::condition_variable doneCv_;
-    uint64_t generation_ = 0;
-    size_t busy_ = 0;
+    std::vector<Task> tasks_;
+    size_t active_ = 0;
     bool stop_ = false;
-    std::atomic<size_t> nextItem_{0};
     std::atomic<uint64_t> counted_{0};
     std::chrono::steady_clock::time_point lastReport_;
 };

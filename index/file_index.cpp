@@ -1,15 +1,64 @@
 #include "index/file_index.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace chronosift {
+
+namespace {
+constexpr size_t kMaxPages = (size_t{1} << 32) >> FileIndex::FolderTable::kPageBits;
+constexpr size_t kPageFolders = size_t{1} << FileIndex::FolderTable::kPageBits;
+}  // namespace
+
+void FileIndex::FolderTable::Free::operator()(void* p) const {
+    std::free(p);
+}
+
+// calloc leaves untouched pages unmapped, so the full page table costs address space only.
+FileIndex::FolderTable::FolderTable()
+    : pages_(static_cast<Folder**>(std::calloc(kMaxPages, sizeof(Folder*)))) {
+    if (pages_ == nullptr) {
+        throw std::bad_alloc();
+    }
+}
+
+bool FileIndex::FolderTable::append(uint32_t n, FolderId& first) {
+    if (size_ + n >= kNoFolder) {
+        return false;
+    }
+    first = static_cast<FolderId>(size_);
+    const size_t end = size_ + n;
+    while (owned_.size() * kPageFolders < end) {
+        auto* page = static_cast<Folder*>(std::calloc(kPageFolders, sizeof(Folder)));
+        if (page == nullptr) {
+            throw std::bad_alloc();
+        }
+        owned_.emplace_back(page);
+        pages_[owned_.size() - 1] = page;
+    }
+    size_ = end;
+    return true;
+}
+
+size_t FileIndex::FolderTable::bytesUsed() const {
+    return size_ * sizeof(Folder);
+}
 
 FolderId FileIndex::folderOf(FileId file) const {
     // The last folder whose first file is at or before `file`; empty folders before it share
     // its first number but come earlier, so they are passed over.
-    auto it = std::upper_bound(folders_.begin(), folders_.end(), file,
-                               [](FileId f, const Folder& folder) { return f < folder.firstFile; });
-    return static_cast<FolderId>((it - folders_.begin()) - 1);
+    size_t low = 0;
+    size_t high = folders_.size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (file < folders_[static_cast<FolderId>(mid)].firstFile) {
+            high = mid;
+        } else {
+            low = mid + 1;
+        }
+    }
+    return static_cast<FolderId>(low - 1);
 }
 
 std::string_view FileIndex::name(FileId file) const {
@@ -56,8 +105,25 @@ std::string FileIndex::path(FileId file) const {
     return out;
 }
 
+platform::FolderRoute FileIndex::route(FolderId folder) const {
+    platform::FolderRoute route;
+    FolderId id = folder;
+    for (; folders_[id].parent != kNoFolder; id = folders_[id].parent) {
+        const Folder& f = folders_[id];
+        route.steps.push_back({std::string(f.folderName()), {devices_[f.device], f.inode}});
+    }
+    std::reverse(route.steps.begin(), route.steps.end());
+    route.row = {devices_[folders_[id].device], folders_[id].inode};
+    for (const Row& row : rows_) {
+        if (row.root == id) {
+            route.rowPath = row.realPath;
+        }
+    }
+    return route;
+}
+
 size_t FileIndex::bytesUsed() const {
-    return chunkBytes_ + folders_.capacity() * sizeof(Folder);
+    return chunkBytes_ + folders_.bytesUsed();
 }
 
 }  // namespace chronosift

@@ -31,12 +31,16 @@ class FileIndex {
   public:
     // One folder's files, laid out in one block: times, then name offsets, then names.
     struct Folder {
-        const char* name = nullptr;  // a subfolder's name, or a row's path without its last "/"
-        const char* block = nullptr;
-        FolderId parent = kNoFolder;
-        FileId firstFile = 0;
-        uint32_t fileCount = 0;
-        uint32_t nameLength = 0;
+        const char* name;  // a subfolder's name, or a row's path without its last "/"
+        const char* block;
+        uint64_t inode;  // as opened by the walk
+        FolderId parent;  // kNoFolder for a row's folder
+        FileId firstFile;
+        uint32_t fileCount;
+        FolderId childBegin;  // the subfolders are childBegin .. childBegin + childCount − 1
+        uint32_t childCount;
+        uint16_t nameLength;
+        uint16_t device;  // into devices()
 
         std::string_view folderName() const { return {name, nameLength}; }
         const int64_t* times() const { return reinterpret_cast<const int64_t*>(block); }
@@ -54,18 +58,46 @@ class FileIndex {
         int64_t fileTime(uint32_t i) const { return times()[i]; }
     };
 
+    // Folders in pages that never move, so the walk's threads can fill them side by side.
+    class FolderTable {
+      public:
+        static constexpr unsigned kPageBits = 14;
+        FolderTable();
+        Folder& operator[](FolderId id) { return pages_[id >> kPageBits][id & kPageMask]; }
+        const Folder& operator[](FolderId id) const {
+            return pages_[id >> kPageBits][id & kPageMask];
+        }
+        size_t size() const { return size_; }
+        // Adds `n` folders and returns the first one's id; false when the table is full. Not
+        // safe to call from two threads at once, but safe beside readers of other folders.
+        bool append(uint32_t n, FolderId& first);
+        size_t bytesUsed() const;
+
+      private:
+        static constexpr FolderId kPageMask = (FolderId{1} << kPageBits) - 1;
+        struct Free {
+            void operator()(void* p) const;
+        };
+        std::unique_ptr<Folder*[], Free> pages_;
+        std::vector<std::unique_ptr<Folder[], Free>> owned_;
+        size_t size_ = 0;
+    };
+
     // A search-folder row and what became of it.
     struct Row {
         std::string text;           // as given, ending in "/"
+        std::string realPath;       // its folder with every link resolved, without a last "/"
         FolderId root = kNoFolder;  // kNoFolder when the row could not be opened
         platform::FsError error;    // why not, when root is kNoFolder
     };
 
     size_t fileCount() const { return fileCount_; }
+    // Folders are numbered in index order: the rows' folders, each followed by its tree level
+    // by level.
     size_t folderCount() const { return folders_.size(); }
     const std::vector<Row>& rows() const { return rows_; }
     const Folder& folder(FolderId id) const { return folders_[id]; }
-    const std::vector<Folder>& folders() const { return folders_; }
+    uint64_t device(const Folder& folder) const { return devices_[folder.device]; }
     // Folders below the rows that could not be read. The walk went on without them.
     const std::vector<platform::FsError>& errors() const { return errors_; }
 
@@ -78,13 +110,17 @@ class FileIndex {
     // The folder's path, "/", the name: "/name" in the root.
     void appendPath(FileId file, std::string& out) const;
     std::string path(FileId file) const;
+    // How to reach a folder again without following a link: its row's real path and the
+    // identity of every folder on the way, as the walk saw them.
+    platform::FolderRoute route(FolderId folder) const;
 
     // Memory the index holds, for the benchmark.
     size_t bytesUsed() const;
 
   private:
     friend class IndexBuilder;
-    std::vector<Folder> folders_;
+    FolderTable folders_;
+    std::vector<uint64_t> devices_;
     std::vector<Row> rows_;
     std::vector<platform::FsError> errors_;
     std::vector<std::unique_ptr<char[]>> chunks_;

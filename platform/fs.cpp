@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -16,11 +17,15 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/fd.h"
 #include "platform/text.h"
 
 namespace chronosift::platform {
 
 std::string errorText(int code) {
+    if (code == kChanged) {
+        return "it changed since it was listed";
+    }
     char buffer[256];
     // The GNU strerror_r returns the text, which may or may not be in `buffer`.
     return strerror_r(code, buffer, sizeof buffer);
@@ -88,54 +93,47 @@ Folder Folder::openPath(const std::string& path, int& error) {
     return Folder(dir);
 }
 
-Folder Folder::openBelow(const Folder& base, std::string_view relative, int& error) {
-    error = 0;
-    // Each openat takes at most PATH_MAX bytes; a deeper path is opened in pieces that end at a
-    // "/", so that no path is too long to reach.
-    constexpr size_t kPiece = PATH_MAX - 1;
-    int current = base.fd();
-    int owned = -1;
-    std::string piece;
-    while (true) {
-        size_t take = relative.size();
-        if (take > kPiece) {
-            take = relative.rfind('/', kPiece);
-            if (take == std::string_view::npos || take == 0) {
-                error = ENAMETOOLONG;
-                break;
-            }
-        }
-        piece.assign(relative.substr(0, take));
-        int fd = ::openat(current, piece.c_str(), kOpenFlags | O_NOFOLLOW);
-        int openError = errno;
-        if (owned >= 0) {
-            ::close(owned);
-        }
-        owned = -1;
-        if (fd < 0) {
-            error = openError;
-            break;
-        }
-        owned = fd;
-        current = fd;
-        if (take == relative.size()) {
-            DIR* dir = fdopendir(fd);
-            if (dir == nullptr) {
-                error = errno;
-                ::close(fd);
-                return {};
-            }
-            return Folder(dir);
-        }
-        relative.remove_prefix(take + 1);
-    }
-    if (owned >= 0) {
-        ::close(owned);
-    }
-    return {};
+namespace {
+
+// Whether an opened folder is the one listed under its name with inode `listed`, given its
+// parent's device.
+bool isListedFolder(const struct stat& opened, uint64_t parentDevice, uint64_t listed) {
+    // A mount point is listed with the inode of the folder it covers; only a mount can put
+    // another device under a name, so the device change itself is the check there.
+    return static_cast<uint64_t>(opened.st_dev) != parentDevice ||
+           static_cast<uint64_t>(opened.st_ino) == listed;
 }
 
-bool Folder::next(std::string_view& name, EntryKind& kind, int& error) {
+}  // namespace
+
+Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listedInode,
+                         int& error) {
+    error = 0;
+    Fd fd(::openat(parent.fd(), name, kOpenFlags | O_NOFOLLOW));
+    struct stat own, up;
+    if (!fd.ok()) {
+        // A link or a file under the name now: not the folder that was listed.
+        error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
+        return {};
+    }
+    if (::fstat(fd.get(), &own) != 0 || ::fstat(parent.fd(), &up) != 0) {
+        error = errno;
+        return {};
+    }
+    if (!isListedFolder(own, static_cast<uint64_t>(up.st_dev), listedInode)) {
+        error = kChanged;
+        return {};
+    }
+    DIR* dir = fdopendir(fd.get());
+    if (dir == nullptr) {
+        error = errno;
+        return {};
+    }
+    fd.release();
+    return Folder(dir);
+}
+
+bool Folder::next(std::string_view& name, EntryKind& kind, uint64_t& inode, int& error) {
     error = 0;
     DIR* dir = static_cast<DIR*>(dir_);
     while (true) {
@@ -150,6 +148,7 @@ bool Folder::next(std::string_view& name, EntryKind& kind, int& error) {
             continue;
         }
         name = std::string_view(n);
+        inode = static_cast<uint64_t>(entry->d_ino);
         switch (entry->d_type) {
             case DT_DIR:
                 kind = EntryKind::Folder;
@@ -174,17 +173,106 @@ EntryStat Folder::stat(const char* name) const {
     }
     result.isFolder = S_ISDIR(st.st_mode);
     result.mtimeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    result.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return result;
 }
 
-uint64_t Folder::device(int& error) const {
+Identity Folder::identity(int& error) const {
     error = 0;
     struct stat st;
     if (::fstat(fd(), &st) != 0) {
         error = errno;
-        return 0;
+        return {};
     }
-    return static_cast<uint64_t>(st.st_dev);
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+std::string Folder::realPath() const {
+    // The kernel's own name for the open folder, so no path text is trusted.
+    const std::string link = "/proc/self/fd/" + std::to_string(fd());
+    std::string out(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(link.c_str(), out.data(), out.size());
+    if (n <= 0 || static_cast<size_t>(n) >= out.size() || out[0] != '/') {
+        return {};
+    }
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string FolderRoute::realPath() const {
+    std::string out = rowPath;
+    for (const Step& step : steps) {
+        out.push_back('/');
+        out.append(step.name);
+    }
+    return out.empty() ? "/" : out;
+}
+
+namespace {
+
+// Opens one name below `base` as a path-only folder, following no link, and checks its identity.
+Fd openStep(int base, const std::string& name, const Identity& expected, int& error) {
+    Fd fd(::openat(base, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.ok()) {
+        error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
+        return {};
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+        error = errno;
+        return {};
+    }
+    if (Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != expected) {
+        error = kChanged;
+        return {};
+    }
+    return fd;
+}
+
+}  // namespace
+
+int openRoute(const FolderRoute& route, int& error) {
+    error = 0;
+    Fd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!current.ok()) {
+        error = errno;
+        return -1;
+    }
+    // The row's real path holds no link, so it is walked one name at a time with none followed.
+    std::string_view rest(route.rowPath);
+    std::string name;
+    while (!rest.empty()) {
+        const size_t skip = rest.find_first_not_of('/');
+        if (skip == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(skip);
+        const size_t end = std::min(rest.find('/'), rest.size());
+        name.assign(rest.substr(0, end));
+        rest.remove_prefix(end);
+        Fd next(::openat(current.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.ok()) {
+            error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
+            return -1;
+        }
+        current = std::move(next);
+    }
+    struct stat st;
+    if (::fstat(current.get(), &st) != 0) {
+        error = errno;
+        return -1;
+    }
+    if (Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != route.row) {
+        error = kChanged;
+        return -1;
+    }
+    for (const FolderRoute::Step& step : route.steps) {
+        current = openStep(current.get(), step.name, step.id, error);
+        if (!current.ok()) {
+            return -1;
+        }
+    }
+    return current.release();
 }
 
 namespace {
@@ -242,8 +330,8 @@ bool Folder::onPseudoFileSystem() const {
             return true;
         case TMPFS_MAGIC: {
             int error = 0;
-            uint64_t dev = device(error);
-            return error == 0 && mountedAsDevtmpfs(dev);
+            const Identity id = identity(error);
+            return error == 0 && mountedAsDevtmpfs(id.device);
         }
         default:
             return false;
@@ -259,7 +347,8 @@ std::vector<std::string> listSubfolders(const std::string& path) {
     }
     std::string_view name;
     EntryKind kind;
-    while (folder.next(name, kind, error)) {
+    uint64_t inode = 0;
+    while (folder.next(name, kind, inode, error)) {
         if (name[0] == '.') {
             continue;
         }
@@ -325,6 +414,21 @@ std::vector<std::string> mountedVolumes() {
         }
     }
     return volumes;
+}
+
+size_t raiseOpenFileLimit() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 1024;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlim_t old = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            limit.rlim_cur = old;
+        }
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? size_t{1} << 20 : static_cast<size_t>(limit.rlim_cur);
 }
 
 bool fileExists(const std::string& path) {

@@ -2,7 +2,9 @@
 //
 // Promises:
 // - Nothing here follows a symbolic link except `Folder::openPath`, which opens a folder the user
-//   named (a link the user picked is what the user meant).
+//   named (a link the user picked is what the user meant), and `realPath`, which resolves it.
+// - Below such a folder, every folder is opened relative to its open parent, one name at a time,
+//   and checked to be the folder that was listed; one that changed fails with `kChanged`.
 // - Names are the file system's bytes, never decoded.
 // - Every failure comes back as an errno value; nothing throws, nothing prints.
 #pragma once
@@ -25,6 +27,9 @@ std::vector<std::string> listSubfolders(const std::string& path);
 // systems, not the system's own mounts below /proc, /sys, /dev, /run (but /run/media) and /boot.
 std::vector<std::string> mountedVolumes();
 
+// Raises this process's limit of open descriptors as far as it may go, and returns the limit.
+size_t raiseOpenFileLimit();
+
 // True when the file system can report the last-modified time of the path (links followed).
 bool fileExists(const std::string& path);
 
@@ -37,8 +42,19 @@ struct FsError {
     std::string message() const;
 };
 
-// The reason text for an errno value, in English.
+// An error code beside the errno values: the entry is no longer the one that was listed (another
+// folder, a link or a file stands under its name now).
+inline constexpr int kChanged = -1;
+
+// The reason text for an errno value or `kChanged`, in English.
 std::string errorText(int code);
+
+// What makes a folder or file the same one over time.
+struct Identity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
 
 enum class EntryKind : uint8_t {
     Folder,     // a real directory, not a link to one
@@ -50,6 +66,7 @@ struct EntryStat {
     int error = 0;  // 0, or errno (ENOENT when the entry vanished)
     bool isFolder = false;
     int64_t mtimeSeconds = 0;  // floor of the modification time, UTC seconds
+    Identity id;
 };
 
 // An open folder being read. Move-only.
@@ -64,27 +81,52 @@ class Folder {
 
     // Opens a folder by path, following links. `error` gets errno on failure.
     static Folder openPath(const std::string& path, int& error);
-    // Opens `relative` below `base` without following a link in its last part. Works for
-    // relative paths of any length: longer ones are opened piece by piece.
-    static Folder openBelow(const Folder& base, std::string_view relative, int& error);
+    // Opens the subfolder `name` (one name, NUL-terminated) of `parent` without following a
+    // link, and checks that it is the folder listed with inode `listedInode`. A mount point
+    // (another device) is checked by its device alone, since a listing reports the inode of the
+    // folder below the mount. `error`: errno, or kChanged.
+    static Folder openChild(const Folder& parent, const char* name, uint64_t listedInode,
+                            int& error);
 
     bool isOpen() const { return dir_ != nullptr; }
     int fd() const;
 
-    // The next entry, "." and ".." left out. False at the end or on a read error (then `error`
-    // is set). The name stays valid until the next call.
-    bool next(std::string_view& name, EntryKind& kind, int& error);
+    // The next entry, "." and ".." left out, with the inode the listing reports. False at the
+    // end or on a read error (then `error` is set). The name stays valid until the next call.
+    bool next(std::string_view& name, EntryKind& kind, uint64_t& inode, int& error);
 
     // lstat of an entry of this folder. `name` must be NUL-terminated (names from `next` are).
     EntryStat stat(const char* name) const;
 
-    // The device of this folder and whether it sits on a kernel pseudo file system.
-    uint64_t device(int& error) const;
+    // This folder's own identity, and whether it sits on a kernel pseudo file system.
+    Identity identity(int& error) const;
     bool onPseudoFileSystem() const;
+    // The folder's absolute path with every link resolved, as the kernel knows it; "" when it
+    // cannot be told (a path longer than the system's limit).
+    std::string realPath() const;
 
   private:
     explicit Folder(void* dir) : dir_(dir) {}
     void* dir_ = nullptr;  // DIR*, kept opaque so the header stays free of system headers
 };
+
+// The way from a search-folder row to one of the folders below it, as the walk saw it.
+struct FolderRoute {
+    struct Step {
+        std::string name;
+        Identity id;
+    };
+    std::string rowPath;  // the row's real path: absolute, no links, no trailing "/" ("/": "")
+    Identity row;
+    std::vector<Step> steps;  // below the row, top down
+
+    // rowPath and every step's name joined by "/": the folder's real path ("/" for the root).
+    std::string realPath() const;
+};
+
+// Opens the folder of a route for use as a base of *at() calls (O_PATH), following no link on
+// the way and checking the identity of the row and of every step. Returns the descriptor, or -1
+// with `error` set (errno, or kChanged). The caller closes it.
+int openRoute(const FolderRoute& route, int& error);
 
 }  // namespace chronosift::platform

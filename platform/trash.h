@@ -1,13 +1,19 @@
-// The desktop trash (FreeDesktop.org Trash specification 1.0), on raw byte paths.
+// The desktop trash (FreeDesktop.org Trash specification 1.0), on raw byte names.
 //
 // Promises:
-// - A file either stays where it was or is in a trash folder's files/ with a complete info file
-//   in info/. Nothing is ever deleted, copied across devices or replaced.
-// - The info file is created first (O_EXCL) and written in full before the file is moved with a
-//   rename that never replaces. If any step fails, the info file is removed and the file stays.
-// - A file on the file system of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any
-//   other goes to $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
-//   $topdir/.Trash-$uid, with Path= relative to $topdir.
+// - A file either stays where it was or is in a trash folder's files/ with one whole record in
+//   info/. Nothing is ever deleted, copied across devices or replaced.
+// - Only the file that was listed moves: its folder is reopened from its row one name at a time,
+//   no link followed and every folder checked, and the file must still have the modification
+//   time it was listed with. Anything else stays and is reported as changed.
+// - A record is written under a name no trash tool reads, then linked to its final name, so a
+//   tool sees a whole record or none; records reach the disk (one sync a batch) before their
+//   files move. A run killed half-way leaves records whose files never moved; the next run
+//   removes them (see trash_can.h for how it tells a dead run from a live one).
+// - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
+//   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
+//   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
+//   folders until the mount changes, never from path text.
 // - Links are moved as links; their targets are not touched.
 #pragma once
 
@@ -19,6 +25,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/fs.h"
 
 namespace chronosift::platform {
 
@@ -35,12 +43,37 @@ struct TrashOutcome {
     std::string trashedAs;  // for Moved: the path in files/
 };
 
+// One file to move, as it was listed.
+struct TrashItem {
+    std::string path;                           // as the user saw it, for messages
+    std::shared_ptr<const FolderRoute> folder;  // how to reach its folder again
+    std::string name;
+    bool hasTime = false;
+    int64_t mtimeSeconds = 0;  // as listed
+};
+
+// A file named by its path now, its folder taken as a row of its own (links in the path
+// followed). For callers that have no listing; the change check then starts from this call.
+TrashItem trashItemFor(const std::string& path);
+
+// Places where tests change the world or make a system call fail, so that races and rare
+// errors can be replayed without sleeps.
+struct TrashHooks {
+    // Before a file's folder is opened, with the file's path.
+    std::function<void(const std::string& path)> beforeOpen;
+    // Before the system call `call` ("renameat2", "linkat"); a nonzero errno makes it fail so.
+    std::function<int(std::string_view call)> fail;
+};
+
 struct TrashOptions {
     // Checked before each file; once set, the remaining files are not tried.
     const std::atomic<bool>* cancel = nullptr;
-    // Called after each file with the number done so far.
+    // Called after each batch with the number of files done so far.
     std::function<void(size_t done)> progress;
+    const TrashHooks* hooks = nullptr;
 };
+
+struct TrashCan;
 
 // The trash of the current user, as the environment describes it ($XDG_DATA_HOME, $HOME).
 class Trash {
@@ -50,26 +83,40 @@ class Trash {
     Trash(const Trash&) = delete;
     Trash& operator=(const Trash&) = delete;
 
-    TrashOutcome moveToTrash(const std::string& path);
-
     // The files in order; one outcome each.
-    std::vector<TrashOutcome> moveAll(const std::vector<std::string>& paths,
+    std::vector<TrashOutcome> moveAll(const std::vector<TrashItem>& items,
                                       const TrashOptions& options = {});
+    TrashOutcome move(const TrashItem& item) { return moveAll({item}).front(); }
 
-    struct Can;  // one trash folder in use
+    // Where a folder sits: its device, the mount it was reached through (0 where the kernel does
+    // not say; one device can be mounted twice, and a rename cannot cross mounts) and its inode.
+    struct Place {
+        uint64_t device = 0;
+        uint64_t mount = 0;
+        uint64_t inode = 0;
+        bool sameMount(const Place& o) const { return device == o.device && mount == o.mount; }
+    };
 
   private:
-    Can* canFor(const std::string& path, uint64_t device, std::string& reason);
+    struct Batch;
+    void prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOptions& options);
+    void moveFile(Batch& batch, size_t k, const TrashOptions& options);
+    TrashCan* canFor(int folder, const FolderRoute& route, std::string& relative,
+                     std::string& reason);
 
     std::string homeTrash_;
-    std::map<uint64_t, std::unique_ptr<Can>> cans_;  // by device
+    std::unique_ptr<TrashCan> home_;
+    bool homeTried_ = false;
+    Place homePlace_;
+    std::map<std::string, std::unique_ptr<TrashCan>> cans_;  // by real top folder
 };
 
 // The value of Path= for a path: every byte but unreserved ones and "/" as %XX.
 std::string trashInfoPath(std::string_view path);
 
 // The name under files/ for `name` with clash number `n` (1: none), at most `limit` bytes: the
-// stem is shortened, never splitting a UTF-8 sequence, and the extension kept.
+// stem is shortened, never splitting a UTF-8 sequence, and the extension kept. Never empty and
+// never hidden: a name that would be is replaced by one made from the clash number.
 std::string trashName(std::string_view name, uint32_t n, size_t limit);
 
 }  // namespace chronosift::platform

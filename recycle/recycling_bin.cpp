@@ -6,6 +6,24 @@
 
 namespace chronosift {
 
+std::vector<platform::TrashItem> trashItems(const FileIndex& index,
+                                           const std::vector<FileId>& files) {
+    std::vector<platform::TrashItem> items;
+    items.reserve(files.size());
+    std::unordered_map<FolderId, std::shared_ptr<const platform::FolderRoute>> routes;
+    for (FileId id : files) {
+        const FolderId folder = index.folderOf(id);
+        auto& route = routes[folder];
+        if (route == nullptr) {
+            route = std::make_shared<platform::FolderRoute>(index.route(folder));
+        }
+        const int64_t time = index.time(id);
+        items.push_back({index.path(id), route, std::string(index.name(id)), time != kNoTime,
+                         time == kNoTime ? 0 : time});
+    }
+    return items;
+}
+
 std::string confirmationText(size_t count) {
     return "Move " + std::to_string(count) + (count == 1 ? " checked file" : " checked files") +
            " to the trash?";

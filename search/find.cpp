@@ -14,12 +14,11 @@ std::vector<FileId> matchFolders(const FileIndex& index, size_t begin, size_t en
                                  const SearchOptions& options) {
     std::vector<FileId> matches;
     platform::LocalZone zone;
-    const auto& folders = index.folders();
     for (size_t f = begin; f < end; ++f) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
             return {};
         }
-        const FileIndex::Folder& folder = folders[f];
+        const FileIndex::Folder& folder = index.folder(static_cast<FolderId>(f));
         const int64_t* times = folder.fileCount > 0 ? folder.times() : nullptr;
         for (uint32_t i = 0; i < folder.fileCount; ++i) {
             const int64_t day = times[i] == kNoTime ? 0 : zone.localDay(times[i]);
@@ -38,7 +37,7 @@ std::vector<FileId> matchFolders(const FileIndex& index, size_t begin, size_t en
 std::vector<FileId> findMatches(const FileIndex& index, Criterion criterion, int64_t cutoffDay,
                                 const SearchOptions& options) {
     const auto* cancel = options.cancel;
-    const size_t folders = index.folders().size();
+    const size_t folders = index.folderCount();
     // A large index is split in two halves by files, the second searched on another core.
     if (index.fileCount() < options.splitFrom || index.fileCount() < 2 ||
         std::thread::hardware_concurrency() < 2) {

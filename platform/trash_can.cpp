@@ -1,0 +1,258 @@
+#include "platform/trash_can.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace chronosift::platform {
+
+namespace {
+
+constexpr std::string_view kRunPrefix = ".chronosift-";
+constexpr std::string_view kJournalSuffix = ".journal";
+constexpr std::string_view kNewSuffix = ".new";
+constexpr std::string_view kTempSuffix = ".tmp";
+// A journal still under its first name is given this long to be locked and named.
+constexpr time_t kNewJournalAge = 60;
+
+bool writeAll(int fd, std::string_view bytes, int& error) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+std::string randomId() {
+    std::random_device device;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%d-%08x%08x", static_cast<int>(::getpid()), device(),
+                  device());
+    return buffer;
+}
+
+std::string readAll(int fd) {
+    std::string out;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) {
+            out.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    return out;
+}
+
+// Removes the records a dead run listed in its journal whose files never reached files/. Each
+// entry is "INODE NAME" and a NUL; the inode tells the run's own record from another program's
+// that took the same name.
+void removeUnmovedRecords(int info, int files, const std::string& journal) {
+    size_t at = 0;
+    while (at < journal.size()) {
+        const size_t end = journal.find('\0', at);
+        if (end == std::string::npos) {
+            break;  // cut short by the kill: that record was never linked
+        }
+        const std::string_view entry(journal.data() + at, end - at);
+        at = end + 1;
+        const size_t space = entry.find(' ');
+        if (space == std::string_view::npos || !entry.ends_with(kInfoSuffix)) {
+            continue;
+        }
+        const std::string inode(entry.substr(0, space));
+        const std::string name(entry.substr(space + 1));
+        const std::string file(name.substr(0, name.size() - kInfoSuffixLength));
+        struct stat st;
+        if (::fstatat(info, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            std::to_string(st.st_ino) != inode) {
+            continue;
+        }
+        if (::fstatat(files, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+            ::unlinkat(info, name.c_str(), 0);
+        }
+    }
+}
+
+}  // namespace
+
+Fd openOwnFolder(int parent, const char* name, std::string& reason) {
+    if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) {
+        reason = errorText(errno);
+        return {};
+    }
+    Fd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.ok()) {
+        reason = errorText(errno);
+        return {};
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid()) {
+        reason = "the trash folder belongs to someone else";
+        return {};
+    }
+    // Others who could write here could rename files/ or plant records: shut them out first.
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0) {
+        reason = "others may write into the trash folder, and it cannot be closed to them: " +
+                 errorText(errno);
+        return {};
+    }
+    return fd;
+}
+
+void removeDeadRuns(int info, int files) {
+    const int dupFd = ::dup(info);
+    DIR* dir = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
+    if (dir == nullptr) {
+        if (dupFd >= 0) {
+            ::close(dupFd);
+        }
+        return;
+    }
+    std::vector<std::string> journals;
+    std::vector<std::string> fresh;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name(e->d_name);
+        if (!name.starts_with(kRunPrefix)) {
+            continue;
+        }
+        if (name.ends_with(kJournalSuffix)) {
+            journals.emplace_back(name);
+        } else if (name.ends_with(kNewSuffix)) {
+            fresh.emplace_back(name);
+        }
+    }
+    ::closedir(dir);
+    const time_t now = ::time(nullptr);
+    for (const std::string& name : journals) {
+        Fd fd(::openat(info, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        // A live run holds the lock; the kernel released a dead one's.
+        if (!fd.ok() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            continue;
+        }
+        removeUnmovedRecords(info, files, readAll(fd.get()));
+        const std::string id = name.substr(0, name.size() - kJournalSuffix.size());
+        ::unlinkat(info, (id + std::string(kTempSuffix)).c_str(), 0);
+        ::unlinkat(info, name.c_str(), 0);
+    }
+    for (const std::string& name : fresh) {
+        Fd fd(::openat(info, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (fd.ok() && ::fstat(fd.get(), &st) == 0 && now - st.st_mtime >= kNewJournalAge &&
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(info, name.c_str(), 0);
+        }
+    }
+}
+
+TrashCan::~TrashCan() {
+    endRun();
+}
+
+void TrashCan::endRun() {
+    if (journal_.ok()) {
+        ::unlinkat(info.get(), (id_ + std::string(kTempSuffix)).c_str(), 0);
+        ::unlinkat(info.get(), (id_ + std::string(kJournalSuffix)).c_str(), 0);
+        journal_.reset();
+    }
+}
+
+bool TrashCan::open(int trashFolder, std::string& reason) {
+    files = openOwnFolder(trashFolder, "files", reason);
+    info = files.ok() ? openOwnFolder(trashFolder, "info", reason) : Fd();
+    if (!info.ok()) {
+        return false;
+    }
+    removeDeadRuns(info.get(), files.get());
+    return true;
+}
+
+bool TrashCan::startJournal(int& error) {
+    id_ = std::string(kRunPrefix) + randomId();
+    // Locked under a name the clean-up leaves alone for a while, then named as a journal, so
+    // no other run ever finds it unlocked while this one lives.
+    const std::string fresh = id_ + std::string(kNewSuffix);
+    Fd fd(::openat(info.get(), fresh.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.ok() || ::flock(fd.get(), LOCK_EX) != 0 ||
+        ::renameat(info.get(), fresh.c_str(), info.get(),
+                   (id_ + std::string(kJournalSuffix)).c_str()) != 0) {
+        error = errno;
+        if (fd.ok()) {
+            ::unlinkat(info.get(), fresh.c_str(), 0);
+        }
+        return false;
+    }
+    journal_ = std::move(fd);
+    return true;
+}
+
+int TrashCan::writeRecord(const std::string& infoName, const std::string& content) {
+    int error = 0;
+    if (!journal_.ok() && !startJournal(error)) {
+        return error;
+    }
+    const std::string temp = id_ + std::string(kTempSuffix);
+    // Never written through: a temporary name left linked to a record must not change it.
+    ::unlinkat(info.get(), temp.c_str(), 0);
+    Fd fd(::openat(info.get(), temp.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.ok()) {
+        return errno;
+    }
+    struct stat st;
+    bool ok = writeAll(fd.get(), content, error) && ::fstat(fd.get(), &st) == 0;
+    if (ok && ::close(fd.release()) != 0) {  // a full disk may only show here
+        ok = false;
+    }
+    if (ok) {
+        // Listed before it is linked, so a kill between the two leaves nothing unlisted.
+        const std::string entry = std::to_string(st.st_ino) + ' ' + infoName + '\0';
+        ok = writeAll(journal_.get(), entry, error);
+    }
+    if (ok && ::linkat(info.get(), temp.c_str(), info.get(), infoName.c_str(), 0) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        error = error != 0 ? error : errno;
+        ::unlinkat(info.get(), temp.c_str(), 0);
+        return error;
+    }
+    ::unlinkat(info.get(), temp.c_str(), 0);
+    synced = false;
+    return 0;
+}
+
+int TrashCan::dropRecord(const std::string& infoName) {
+    return ::unlinkat(info.get(), infoName.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int TrashCan::sync() {
+    if (synced) {
+        return 0;
+    }
+    if (::syncfs(info.get()) != 0) {
+        return errno;
+    }
+    synced = true;
+    return 0;
+}
+
+}  // namespace chronosift::platform

@@ -1,0 +1,67 @@
+// One trash folder in use, and how its records are written. Inside platform/ only.
+//
+// Promises:
+// - Trash folders are opened without following links, must belong to the user, and are closed
+//   to mode 0700 when group or others could write into them, before anything is put there.
+// - A record is written whole under a temporary name that no trash tool reads
+//   (info/.chronosift-ID.tmp), then hard-linked to NAME.trashinfo, which fails when the name is
+//   taken: a reader sees a whole record or none, at every moment.
+// - Each run keeps a journal (info/.chronosift-ID.journal) of the records it linked, and holds
+//   a lock on it while it lives. The kernel drops the lock when the process ends however it
+//   ends, so a journal whose lock can be taken belongs to a dead run: its records whose files
+//   never reached files/ are removed, and nothing else. Records of other programs, and of runs
+//   still alive, are never touched.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "platform/fd.h"
+
+namespace chronosift::platform {
+
+inline constexpr char kInfoSuffix[] = ".trashinfo";
+inline constexpr size_t kInfoSuffixLength = sizeof kInfoSuffix - 1;
+
+struct TrashCan {
+    std::string folder;  // for messages and outcomes
+    std::string topdir;  // Path= is relative to it; empty for the home trash (absolute Path=)
+    bool relative = false;
+    Fd files;
+    Fd info;
+    size_t nameLimit = 255 - kInfoSuffixLength;
+    std::unordered_map<std::string, uint32_t> next;  // the next clash number to try, by name
+    bool synced = true;  // no record written since the last sync
+
+    ~TrashCan();
+
+    // Opens files/ and info/ below `trashFolder` (made when missing) and clears up after dead
+    // runs. False with `reason` set when the folder cannot be used.
+    bool open(int trashFolder, std::string& reason);
+
+    // Writes `content` as info/`infoName`, whole. 0, EEXIST when the name is taken, or errno.
+    int writeRecord(const std::string& infoName, const std::string& content);
+    // Removes a record this run wrote. 0 or errno.
+    int dropRecord(const std::string& infoName);
+    // Brings every record written so far to the disk. 0 or errno.
+    int sync();
+    // Ends this run's journal: every record it lists is whole and its file has moved.
+    void endRun();
+
+  private:
+    bool startJournal(int& error);
+
+    Fd journal_;
+    std::string id_;  // of this run's journal and temporary record
+};
+
+// Opens `name` below `parent` as a folder of the user's, made with mode 0700 when missing,
+// without following a link, and closes it to 0700 when others could write into it.
+Fd openOwnFolder(int parent, const char* name, std::string& reason);
+
+// Removes what dead runs left in a trash folder: their records whose files never moved, their
+// temporary records and their journals.
+void removeDeadRuns(int info, int files);
+
+}  // namespace chronosift::platform
