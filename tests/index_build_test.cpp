@@ -114,11 +114,26 @@ TEST(IndexOrder, LevelByLevelGroupedByParent) {
 }
 
 TEST(IndexOrder, SameResultWithOneThreadOrMany) {
+    // Many small folders beside a few huge ones, so that threads finish out of order.
     TempDir tmp;
     makeTree(tmp.path());
+    for (int i = 0; i < 300; ++i) {
+        makeDir(tmp / "small/" + std::to_string(i) + "/inner");
+        makeFile(tmp / "small/" + std::to_string(i) + "/inner/f", 1000000000 + i);
+    }
+    for (const char* huge : {"A/A2/huge", "small/7/huge"}) {
+        makeDir(tmp / huge);
+        for (int i = 0; i < 3000; ++i) {
+            makeFile(tmp / huge + "/" + std::to_string(i), 1200000000 + i);
+        }
+    }
     const auto one = build({tmp.path() + "/"}, {.threads = 1});
-    const auto many = build({tmp.path() + "/"}, {.threads = 8});
-    EXPECT_EQ(allPaths(*one), allPaths(*many));
+    const auto many = build({tmp.path() + "/"}, {.threads = 64});
+    EXPECT_EQ(allPaths(*one), expectedWalk(tmp.path()));
+    EXPECT_EQ(allPaths(*many), allPaths(*one));
+    for (FileId id = 0; id < one->fileCount(); ++id) {
+        ASSERT_EQ(one->time(id), many->time(id)) << one->path(id);
+    }
 }
 
 TEST(IndexOrder, RowsFromTopToBottom) {
@@ -215,6 +230,38 @@ TEST(IndexContents, VanishedFileKeepsItsPlaceWithoutATime) {
     EXPECT_TRUE(index->errors().empty()) << "a vanished file is no read error";
 }
 
+TEST(IndexContents, AFolderSwappedDuringTheWalkIsNeverEntered) {
+    TempDir tmp;
+    const std::string row = tmp / "row";
+    makeDir(row + "/a/b/c");
+    makeFile(row + "/a/b/c/keep.txt");
+    makeDir(row + "/x");
+    makeFile(row + "/x/mine.txt");
+    makeDir(tmp / "elsewhere/b/c");
+    makeFile(tmp / "elsewhere/b/c/secret.txt");
+    makeDir(tmp / "other");
+    makeFile(tmp / "other/theirs.txt");
+    BuildOptions options;
+    options.threads = 1;
+    options.afterListing = [&](std::string_view folder) {
+        if (folder == row + "/a") {
+            // a/b is listed: now a becomes a link to a tree outside the row.
+            ASSERT_EQ(rename((row + "/a").c_str(), (tmp / "a.old").c_str()), 0);
+            makeLink(tmp / "elsewhere", row + "/a");
+        } else if (folder == row) {
+            // x is listed: now another real folder takes its name.
+            ASSERT_EQ(rename((row + "/x").c_str(), (tmp / "x.old").c_str()), 0);
+            ASSERT_EQ(rename((tmp / "other").c_str(), (row + "/x").c_str()), 0);
+        }
+    };
+    const auto index = build({row + "/"}, options);
+    EXPECT_EQ(allPaths(*index), std::vector<std::string>{row + "/a/b/c/keep.txt"});
+    ASSERT_EQ(index->errors().size(), 1u);
+    EXPECT_EQ(index->errors()[0].path, row + "/x");
+    EXPECT_EQ(index->errors()[0].message(),
+              platform::displayText(row + "/x") + ": it changed since it was listed");
+}
+
 TEST(IndexContents, NamesThatAreNotUtf8AreKeptByteForByte) {
     TempDir tmp;
     const std::string name = "caf\xE9-\xFF\xFE.txt";
@@ -230,14 +277,14 @@ TEST(IndexContents, NamesThatAreNotUtf8AreKeptByteForByte) {
     EXPECT_EQ(platform::displayText(name), "caf\xEF\xBF\xBD-\xEF\xBF\xBD\xEF\xBF\xBD.txt");
 }
 
-TEST(IndexContents, PathsLongerThanTheSystemLimit) {
+TEST(IndexContents, TreesDeeperAndPathsLongerThanTheSystemLimit) {
     TempDir tmp;
-    // 25 folders of 200 bytes: over 5,000 bytes, which no single path call accepts.
+    // 6,000 levels: a path of over 30,000 bytes, which no single path call accepts.
     int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
     std::string expected = tmp.path();
-    for (int i = 0; i < 25; ++i) {
-        std::string name(200, static_cast<char>('a' + i));
+    for (int i = 0; i < 6000; ++i) {
+        const std::string name = "d" + std::to_string(i);
         ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
         int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
         close(fd);
@@ -252,7 +299,7 @@ TEST(IndexContents, PathsLongerThanTheSystemLimit) {
     close(file);
     close(fd);
     expected += "/bottom.txt";
-    ASSERT_GT(expected.size(), 5000u);
+    ASSERT_GT(expected.size(), 30000u);
 
     const auto index = build({tmp.path() + "/"});
     ASSERT_EQ(index->fileCount(), 1u);
