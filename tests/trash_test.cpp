@@ -20,6 +20,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "index/build.h"
+#include "recycle/recycling_bin.h"
 #include "support/temp_tree.h"
 
 extern char** environ;
@@ -531,6 +533,24 @@ TEST_F(VolumeTest, EachMountOfAVolumeKeepsItsOwnPaths) {
     struct stat st;
     ASSERT_EQ(lstat((volume_ + can).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST_F(VolumeTest, ARowLinkedIntoAVolumeGetsThePathOfTheRealFile) {
+    // ~/Desktop is a link to a folder deeper inside another volume.
+    makeDir(volume_ + "/users/me/Desktop");
+    makeFile(volume_ + "/users/me/Desktop/note.txt");
+    testsupport::makeLink(volume_ + "/users/me/Desktop", home_ / "Desktop");
+    const auto index = buildIndex({home_ / "Desktop/"});
+    ASSERT_EQ(index->fileCount(), 1u);
+    EXPECT_EQ(index->path(0), home_ / "Desktop/note.txt") << "shown as the user picked it";
+    Trash trash;
+    const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
+    ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    const std::string can = volume_ + "/.Trash-" + uid_;
+    EXPECT_EQ(readFile(can + "/info/note.txt.trashinfo").find("\nPath=users/me/Desktop/note.txt\n"),
+              std::string("[Trash Info]").size());
+    EXPECT_FALSE(exists(volume_ + "/users/.Trash-" + uid_));
+    EXPECT_FALSE(exists(volume_ + "/users/me/.Trash-" + uid_));
 }
 
 // Counts what a killed run left behind, checking that nothing is lost or half-written.
