@@ -142,8 +142,8 @@ class IndexBuilder {
         int error = 0;
         auto root = std::make_shared<OpenParent>();
         root->folder = platform::Folder::openPath(row, error);
-        const platform::Identity id = root->folder.isOpen() ? root->folder.identity(error)
-                                                            : platform::Identity{};
+        const platform::Identity id =
+            root->folder.isOpen() ? root->folder.identity(error) : platform::Identity{};
         const std::string_view own = rowFolderPath(row);
         FolderId rootId = kNoFolder;
         if (error == 0 && own.size() > UINT16_MAX) {
@@ -168,8 +168,16 @@ class IndexBuilder {
         char* name = workers_[0]->chunk.allocate(own.size());
         std::memcpy(name, own.data(), own.size());
         FileIndex::Folder& folder = index_->folders_[rootId];
-        folder = {name, nullptr, id.inode, kNoFolder, 0, 0, 0, 0,
-                  static_cast<uint16_t>(own.size()), deviceIndex(id.device)};
+        folder = {name,
+                  nullptr,
+                  id.inode,
+                  kNoFolder,
+                  0,
+                  0,
+                  0,
+                  0,
+                  static_cast<uint16_t>(own.size()),
+                  deviceIndex(id.device)};
         result.root = rootId;
         index_->rows_.push_back(std::move(result));
 
@@ -269,7 +277,8 @@ class IndexBuilder {
         for (size_t i = chain.size(); i-- > 0;) {
             const FileIndex::Folder& f = index_->folders_[chain[i]];
             const std::string name(f.folderName());
-            platform::Folder next = platform::Folder::openChild(*base, name.c_str(), f.inode, error);
+            platform::Folder next =
+                platform::Folder::openChild(*base, name.c_str(), f.inode, error);
             if (!next.isOpen()) {
                 return {};
             }

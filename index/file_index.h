@@ -33,7 +33,7 @@ class FileIndex {
     struct Folder {
         const char* name;  // a subfolder's name, or a row's path without its last "/"
         const char* block;
-        uint64_t inode;  // as opened by the walk
+        uint64_t inode;   // as opened by the walk
         FolderId parent;  // kNoFolder for a row's folder
         FileId firstFile;
         uint32_t fileCount;

@@ -75,6 +75,10 @@ namespace {
 
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
+Identity identityOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
 Folder Folder::openPath(const std::string& path, int& error) {
@@ -106,8 +110,7 @@ bool isListedFolder(const struct stat& opened, uint64_t parentDevice, uint64_t l
 
 }  // namespace
 
-Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listedInode,
-                         int& error) {
+Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listedInode, int& error) {
     error = 0;
     Fd fd(::openat(parent.fd(), name, kOpenFlags | O_NOFOLLOW));
     struct stat own, up;
@@ -173,7 +176,6 @@ EntryStat Folder::stat(const char* name) const {
     }
     result.isFolder = S_ISDIR(st.st_mode);
     result.mtimeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
-    result.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return result;
 }
 
@@ -184,7 +186,7 @@ Identity Folder::identity(int& error) const {
         error = errno;
         return {};
     }
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return identityOf(st);
 }
 
 std::string Folder::realPath() const {
@@ -222,7 +224,7 @@ Fd openStep(int base, const std::string& name, const Identity& expected, int& er
         error = errno;
         return {};
     }
-    if (Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != expected) {
+    if (identityOf(st) != expected) {
         error = kChanged;
         return {};
     }
@@ -250,7 +252,8 @@ int openRoute(const FolderRoute& route, int& error) {
         const size_t end = std::min(rest.find('/'), rest.size());
         name.assign(rest.substr(0, end));
         rest.remove_prefix(end);
-        Fd next(::openat(current.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Fd next(
+            ::openat(current.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.ok()) {
             error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
             return -1;
@@ -262,7 +265,7 @@ int openRoute(const FolderRoute& route, int& error) {
         error = errno;
         return -1;
     }
-    if (Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != route.row) {
+    if (identityOf(st) != route.row) {
         error = kChanged;
         return -1;
     }

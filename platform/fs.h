@@ -66,7 +66,6 @@ struct EntryStat {
     int error = 0;  // 0, or errno (ENOENT when the entry vanished)
     bool isFolder = false;
     int64_t mtimeSeconds = 0;  // floor of the modification time, UTC seconds
-    Identity id;
 };
 
 // An open folder being read. Move-only.

@@ -61,8 +61,8 @@ std::string trashName(std::string_view name, uint32_t n, size_t limit) {
         size_t cut = limit - suffix.size() - ext.size();
         // Never end in the middle of a UTF-8 sequence, which is at most four bytes long; bytes
         // that are no UTF-8 at all are cut anywhere.
-        for (int back = 0; back < 3 && cut > 0 &&
-                           (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80;
+        for (int back = 0;
+             back < 3 && cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80;
              ++back) {
             --cut;
         }
@@ -130,8 +130,8 @@ struct Trash::Batch {
 namespace {
 
 // Takes the next free name in the can and writes the record under it. 0 or errno.
-int reserve(TrashCan& can, const std::string& name, std::string& filesName,
-            uint32_t& clash, const std::string& content) {
+int reserve(TrashCan& can, const std::string& name, std::string& filesName, uint32_t& clash,
+            const std::string& content) {
     for (int attempts = 0; attempts < 100000; ++attempts, ++clash) {
         filesName = trashName(name, clash, can.nameLimit);
         struct stat st;
@@ -169,7 +169,8 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
         error = route == nullptr ? EINVAL : error;
     }
     struct stat st;
-    if (folder->ok() && ::fstatat(folder->get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (folder->ok() &&
+        ::fstatat(folder->get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         error = errno;
     } else if (!folder->ok() && error == 0) {
         error = kChanged;  // this folder failed for an earlier file of the batch
@@ -201,8 +202,8 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
     }
     std::string original;
     if (can->relative) {
-        original = where->second.relative.empty() ? item.name
-                                                   : where->second.relative + "/" + item.name;
+        original =
+            where->second.relative.empty() ? item.name : where->second.relative + "/" + item.name;
     } else {
         original = route->realPath();
         original += (original == "/" ? "" : "/") + item.name;
@@ -212,8 +213,8 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
     p.can = can;
     p.folder = folder;
     p.inode = st.st_ino;
-    p.content = "[Trash Info]\nPath=" + trashInfoPath(original) +
-                "\nDeletionDate=" + deletionDate() + "\n";
+    p.content =
+        "[Trash Info]\nPath=" + trashInfoPath(original) + "\nDeletionDate=" + deletionDate() + "\n";
     p.clash = can->next.count(item.name) != 0 ? can->next[item.name] : 1;
     error = reserve(*can, item.name, p.filesName, p.clash, p.content);
     if (error != 0) {
@@ -252,8 +253,8 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         if (error == EINVAL || error == ENOSYS) {
             // No rename-without-replace here: a hard link cannot replace either.
             error = failed(options, "linkat");
-            if (error == 0 && ::linkat(folder, item.name.c_str(), can.files.get(),
-                                       p.filesName.c_str(), 0) != 0) {
+            if (error == 0 &&
+                ::linkat(folder, item.name.c_str(), can.files.get(), p.filesName.c_str(), 0) != 0) {
                 error = errno;
             }
             if (error == 0 && ::unlinkat(folder, item.name.c_str(), 0) != 0) {

@@ -212,8 +212,8 @@ int TrashCan::writeRecord(const std::string& infoName, const std::string& conten
     const std::string temp = id_ + std::string(kTempSuffix);
     // Never written through: a temporary name left linked to a record must not change it.
     ::unlinkat(info.get(), temp.c_str(), 0);
-    Fd fd(::openat(info.get(), temp.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Fd fd(::openat(info.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   0600));
     if (!fd.ok()) {
         return errno;
     }

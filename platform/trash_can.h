@@ -32,7 +32,7 @@ struct TrashCan {
     Fd info;
     size_t nameLimit = 255 - kInfoSuffixLength;
     std::unordered_map<std::string, uint32_t> next;  // the next clash number to try, by name
-    bool synced = true;  // no record written since the last sync
+    bool synced = true;                              // no record written since the last sync
 
     ~TrashCan();
 

@@ -7,7 +7,7 @@
 namespace chronosift {
 
 std::vector<platform::TrashItem> trashItems(const FileIndex& index,
-                                           const std::vector<FileId>& files) {
+                                            const std::vector<FileId>& files) {
     std::vector<platform::TrashItem> items;
     items.reserve(files.size());
     std::unordered_map<FolderId, std::shared_ptr<const platform::FolderRoute>> routes;

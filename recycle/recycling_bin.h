@@ -14,7 +14,8 @@
 namespace chronosift {
 
 // The files as the trash takes them: each with the way back to its folder that the walk saw.
-std::vector<platform::TrashItem> trashItems(const FileIndex& index, const std::vector<FileId>& files);
+std::vector<platform::TrashItem> trashItems(const FileIndex& index,
+                                            const std::vector<FileId>& files);
 
 // "Move 3 checked files to the trash?"
 std::string confirmationText(size_t count);

@@ -46,9 +46,8 @@ std::vector<FileId> findMatches(const FileIndex& index, Criterion criterion, int
     }
     const FolderId middle = index.folderOf(static_cast<FileId>(index.fileCount() / 2));
     std::vector<FileId> second;
-    std::thread helper([&] {
-        second = matchFolders(index, middle, folders, criterion, cutoffDay, options);
-    });
+    std::thread helper(
+        [&] { second = matchFolders(index, middle, folders, criterion, cutoffDay, options); });
     std::vector<FileId> matches = matchFolders(index, 0, middle, criterion, cutoffDay, options);
     helper.join();
     if (cancel != nullptr && cancel->load()) {

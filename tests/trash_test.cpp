@@ -404,7 +404,8 @@ TEST_F(TrashTest, OnlyTheListedFileMovesNeverWhatTookItsPlace) {
     makeFile(work_ + "/swap/a", 1000000000);
     makeDir(home_ / "other");
     makeFile(home_ / "other/a", 1000000000);
-    const auto items = itemsFor({work_ + "/sub/secret.txt", work_ + "/report.txt", work_ + "/swap/a"});
+    const auto items =
+        itemsFor({work_ + "/sub/secret.txt", work_ + "/report.txt", work_ + "/swap/a"});
 
     // After the search: a folder becomes a link, a file is replaced by a newer one, and a folder
     // by another real folder (the last one at the moment the trash opens it).
@@ -457,9 +458,8 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
     makeFile(work_ + "/linked", 1000000000, "bytes");
     makeFile(work_ + "/stays", 1000000000, "bytes");
     Trash trash;
-    const TrashHooks noRename{.fail = [](std::string_view call) {
-        return call == "renameat2" ? EINVAL : 0;
-    }};
+    const TrashHooks noRename{
+        .fail = [](std::string_view call) { return call == "renameat2" ? EINVAL : 0; }};
     const TrashOutcome moved = moveToTrash(trash, work_ + "/linked", {.hooks = &noRename});
     ASSERT_EQ(moved.status, TrashStatus::Moved) << moved.reason;
     EXPECT_FALSE(exists(work_ + "/linked"));
@@ -500,9 +500,9 @@ TEST_F(TrashTest, ADeadRunsRecordsGoOthersStay) {
     Trash trash;
     ASSERT_EQ(moveToTrash(trash, work_ + "/next").status, TrashStatus::Moved);
     close(live);
-    EXPECT_EQ(names(infoDir), (std::vector<std::string>{".chronosift-live.journal",
-                                                        "foreign.trashinfo", "live.trashinfo",
-                                                        "next.trashinfo"}));
+    EXPECT_EQ(names(infoDir),
+              (std::vector<std::string>{".chronosift-live.journal", "foreign.trashinfo",
+                                        "live.trashinfo", "next.trashinfo"}));
 }
 
 // A tmpfs mounted a second time stands for one volume in two places.
@@ -603,7 +603,8 @@ TEST_F(TrashTest, KilledAtAnyPointLosesNothingAndTheNextRunClearsUp) {
         ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
         int status = 0;
         while (waitpid(pid, &status, WNOHANG) != pid) {
-            if (exists(infoDir) && testsupport::listFolder(infoDir).size() >= static_cast<size_t>(killAt)) {
+            if (exists(infoDir) &&
+                testsupport::listFolder(infoDir).size() >= static_cast<size_t>(killAt)) {
                 kill(pid, SIGKILL);
             }
             usleep(200);
