@@ -97,7 +97,6 @@ class FileIndex {
     size_t folderCount() const { return folders_.size(); }
     const std::vector<Row>& rows() const { return rows_; }
     const Folder& folder(FolderId id) const { return folders_[id]; }
-    uint64_t device(const Folder& folder) const { return devices_[folder.device]; }
     // Folders below the rows that could not be read. The walk went on without them.
     const std::vector<platform::FsError>& errors() const { return errors_; }
 

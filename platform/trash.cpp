@@ -232,9 +232,9 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     TrashOutcome& outcome = batch.outcomes[p.item];
     TrashCan& can = *p.can;
     const int folder = p.folder->get();
-    const std::string infoName = p.filesName + kInfoSuffix;
+    // The record's name follows p.filesName, which a clash below may change.
     auto fail = [&](TrashStatus status, std::string why) {
-        if (const int error = can.dropRecord(infoName); error != 0) {
+        if (const int error = can.dropRecord(p.filesName + kInfoSuffix); error != 0) {
             why += " (and its trash record could not be removed: " + errorText(error) + ")";
         }
         outcome.status = status;

@@ -86,7 +86,6 @@ class Trash {
     // The files in order; one outcome each.
     std::vector<TrashOutcome> moveAll(const std::vector<TrashItem>& items,
                                       const TrashOptions& options = {});
-    TrashOutcome move(const TrashItem& item) { return moveAll({item}).front(); }
 
     // Where a folder sits: its device, the mount it was reached through (0 where the kernel does
     // not say; one device can be mounted twice, and a rename cannot cross mounts) and its inode.

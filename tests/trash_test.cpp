@@ -472,6 +472,15 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
     const TrashOutcome kept = moveToTrash(trash, work_ + "/stays", {.hooks = &noLink});
     EXPECT_EQ(kept.status, TrashStatus::Failed);
     EXPECT_EQ(readFile(work_ + "/stays"), "bytes");
+    // A clash in files/, then a failure under the next name: no record of either name stays.
+    int calls = 0;
+    const TrashHooks clashThenFail{.fail = [&](std::string_view call) {
+        return call != "renameat2" ? 0 : ++calls == 1 ? EEXIST : EPERM;
+    }};
+    const TrashOutcome clashed = moveToTrash(trash, work_ + "/stays", {.hooks = &clashThenFail});
+    EXPECT_EQ(clashed.status, TrashStatus::Failed);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(readFile(work_ + "/stays"), "bytes");
     EXPECT_EQ(names(trashDir() + "/info"), std::vector<std::string>{"linked.trashinfo"});
     EXPECT_EQ(names(trashDir() + "/files"), std::vector<std::string>{"linked"});
 }
