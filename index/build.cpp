@@ -66,6 +66,7 @@ struct Worker {
     std::string names;  // each name followed by NUL, for fstatat
     std::vector<uint32_t> nameStarts;
     std::vector<int64_t> times;
+    std::vector<uint64_t> sizes;
     std::vector<Child> children;
     std::vector<Task> tasks;
     std::vector<std::pair<FolderId, platform::FsError>> errors;
@@ -75,6 +76,7 @@ struct Worker {
         names = {};
         nameStarts = {};
         times = {};
+        sizes = {};
         children = {};
         tasks = {};
     }
@@ -146,7 +148,7 @@ class IndexBuilder {
             root->folder.isOpen() ? root->folder.identity(error) : platform::Identity{};
         const std::string_view own = rowFolderPath(row);
         FolderId rootId = kNoFolder;
-        if (error == 0 && own.size() > UINT16_MAX) {
+        if (error == 0 && own.size() > FileIndex::Folder::kMaxNameLength) {
             error = ENAMETOOLONG;
         }
         if (error == 0 && !index_->folders_.append(1, rootId)) {
@@ -335,6 +337,7 @@ class IndexBuilder {
         worker.names.clear();
         worker.nameStarts.clear();
         worker.times.clear();
+        worker.sizes.clear();
         worker.children.clear();
 
         std::string_view name;
@@ -346,10 +349,12 @@ class IndexBuilder {
                 return;
             }
             int64_t time = kPending;
+            uint64_t size = 0;
             if (kind == platform::EntryKind::Unknown) {
                 const platform::EntryStat st = dir.stat(name.data());
                 kind = st.isFolder ? platform::EntryKind::Folder : platform::EntryKind::NotFolder;
                 time = st.error != 0 ? kNoTime : st.mtimeSeconds;
+                size = st.size;
             }
             if (kind == platform::EntryKind::Folder) {
                 if (name[0] != '.') {
@@ -366,6 +371,7 @@ class IndexBuilder {
             worker.names.append(name);
             worker.names.push_back('\0');
             worker.times.push_back(time);
+            worker.sizes.push_back(size);
         }
         if (error != 0) {
             recordError(worker, id, error);
@@ -388,6 +394,7 @@ class IndexBuilder {
             }
             const platform::EntryStat st = dir.stat(worker.names.data() + worker.nameStarts[i]);
             worker.times[i] = st.error != 0 ? kNoTime : st.mtimeSeconds;
+            worker.sizes[i] = st.error != 0 ? 0 : st.size;
             if (st.error != 0 && st.error != ENOENT && statError == 0) {
                 statError = st.error;
             }
@@ -397,7 +404,9 @@ class IndexBuilder {
         }
         FileIndex::Folder& node = index_->folders_[id];
         node.fileCount = n;
-        node.block = n > 0 ? writeBlock(worker, n) : nullptr;
+        if (n > 0) {
+            writeBlock(worker, n, node);
+        }
         counted_.fetch_add(n, std::memory_order_relaxed);
     }
 
@@ -458,25 +467,37 @@ class IndexBuilder {
         }
     }
 
-    static const char* writeBlock(Worker& worker, uint32_t n) {
+    static void writeBlock(Worker& worker, uint32_t n, FileIndex::Folder& node) {
         const size_t nameBytes = worker.names.size() - n;  // without the NULs
-        char* block =
-            worker.chunk.allocate(sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1) + nameBytes);
+        const bool narrow = nameBytes <= UINT16_MAX;
+        const size_t width = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
+        char* block = worker.chunk.allocate(16 * size_t{n} + width * (n + 1) + nameBytes);
         std::memcpy(block, worker.times.data(), sizeof(int64_t) * n);
-        auto* offsets = reinterpret_cast<uint32_t*>(block + sizeof(int64_t) * n);
-        char* names = block + sizeof(int64_t) * n + sizeof(uint32_t) * (n + 1);
+        std::memcpy(block + sizeof(int64_t) * n, worker.sizes.data(), sizeof(uint64_t) * n);
+        char* offsets = block + 16 * size_t{n};
+        char* names = offsets + width * (n + 1);
+        const auto setOffset = [&](uint32_t i, uint32_t value) {
+            if (narrow) {
+                reinterpret_cast<uint16_t*>(offsets)[i] = static_cast<uint16_t>(value);
+            } else {
+                reinterpret_cast<uint32_t*>(offsets)[i] = value;
+            }
+        };
         uint32_t at = 0;
         for (uint32_t i = 0; i < n; ++i) {
             const char* src = worker.names.data() + worker.nameStarts[i];
             const auto length =
                 static_cast<uint32_t>((i + 1 < n ? worker.nameStarts[i + 1] : worker.names.size()) -
                                       worker.nameStarts[i] - 1);
-            offsets[i] = at;
+            setOffset(i, at);
             std::memcpy(names + at, src, length);
             at += length;
         }
-        offsets[n] = at;
-        return block;
+        setOffset(n, at);
+        node.block = block;
+        if (narrow) {
+            node.nameLength |= FileIndex::Folder::kShortOffsets;
+        }
     }
 
     // The walk numbered the row's folders in the order it met them; the index numbers them

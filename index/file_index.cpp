@@ -71,6 +71,11 @@ int64_t FileIndex::time(FileId file) const {
     return f.fileTime(file - f.firstFile);
 }
 
+uint64_t FileIndex::size(FileId file) const {
+    const Folder& f = folders_[folderOf(file)];
+    return f.fileSize(file - f.firstFile);
+}
+
 void FileIndex::appendFolderPath(FolderId folder, std::string& out) const {
     FolderId chain[64];
     size_t depth = 0;

@@ -29,8 +29,12 @@ inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
 
 class FileIndex {
   public:
-    // One folder's files, laid out in one block: times, then name offsets, then names.
+    // One folder's files, laid out in one block: times, sizes, then name offsets, then names.
+    // The offsets are 16 bits wide when the names fit, as they nearly always do.
     struct Folder {
+        static constexpr uint16_t kShortOffsets = 0x8000;  // a flag in nameLength
+        static constexpr uint16_t kMaxNameLength = kShortOffsets - 1;
+
         const char* name;  // a subfolder's name, or a row's path without its last "/"
         const char* block;
         uint64_t inode;   // as opened by the walk
@@ -39,23 +43,34 @@ class FileIndex {
         uint32_t fileCount;
         FolderId childBegin;  // the subfolders are childBegin .. childBegin + childCount − 1
         uint32_t childCount;
-        uint16_t nameLength;
-        uint16_t device;  // into devices()
+        uint16_t nameLength;  // with kShortOffsets
+        uint16_t device;      // into devices()
 
-        std::string_view folderName() const { return {name, nameLength}; }
+        std::string_view folderName() const {
+            return {name, static_cast<size_t>(nameLength & kMaxNameLength)};
+        }
         const int64_t* times() const { return reinterpret_cast<const int64_t*>(block); }
-        const uint32_t* nameOffsets() const {
-            return reinterpret_cast<const uint32_t*>(block + sizeof(int64_t) * fileCount);
+        const uint64_t* sizes() const {
+            return reinterpret_cast<const uint64_t*>(block + sizeof(int64_t) * fileCount);
+        }
+        uint32_t nameOffset(uint32_t i) const {
+            const char* offsets = block + 16 * size_t{fileCount};
+            if ((nameLength & kShortOffsets) != 0) {
+                return reinterpret_cast<const uint16_t*>(offsets)[i];
+            }
+            return reinterpret_cast<const uint32_t*>(offsets)[i];
         }
         const char* names() const {
-            return block + sizeof(int64_t) * fileCount + sizeof(uint32_t) * (fileCount + 1);
+            const size_t width = (nameLength & kShortOffsets) != 0 ? 2 : 4;
+            return block + 16 * size_t{fileCount} + width * (fileCount + 1);
         }
-        // The name and the time of the folder's i-th file.
+        // The name, the time and the size of the folder's i-th file.
         std::string_view fileName(uint32_t i) const {
-            const uint32_t* offsets = nameOffsets();
-            return {names() + offsets[i], offsets[i + 1] - offsets[i]};
+            const uint32_t from = nameOffset(i);
+            return {names() + from, nameOffset(i + 1) - from};
         }
         int64_t fileTime(uint32_t i) const { return times()[i]; }
+        uint64_t fileSize(uint32_t i) const { return sizes()[i]; }
     };
 
     // Folders in pages that never move, so the walk's threads can fill them side by side.
@@ -102,7 +117,8 @@ class FileIndex {
 
     FolderId folderOf(FileId file) const;
     std::string_view name(FileId file) const;
-    int64_t time(FileId file) const;  // UTC seconds, or kNoTime
+    int64_t time(FileId file) const;   // UTC seconds, or kNoTime
+    uint64_t size(FileId file) const;  // bytes, as the folder listed it (0 when unknown)
 
     // A folder's path without the trailing "/" ("" for the root folder itself).
     void appendFolderPath(FolderId folder, std::string& out) const;

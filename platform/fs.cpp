@@ -176,6 +176,7 @@ EntryStat Folder::stat(const char* name) const {
     }
     result.isFolder = S_ISDIR(st.st_mode);
     result.mtimeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    result.size = static_cast<uint64_t>(st.st_size);
     return result;
 }
 

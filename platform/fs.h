@@ -66,6 +66,7 @@ struct EntryStat {
     int error = 0;  // 0, or errno (ENOENT when the entry vanished)
     bool isFolder = false;
     int64_t mtimeSeconds = 0;  // floor of the modification time, UTC seconds
+    uint64_t size = 0;         // bytes; a link's own
 };
 
 // An open folder being read. Move-only.

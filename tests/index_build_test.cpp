@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "index/calendar.h"
 #include "platform/local_zone.h"
@@ -121,10 +122,13 @@ TEST(IndexOrder, SameResultWithOneThreadOrMany) {
         makeDir(tmp / "small/" + std::to_string(i) + "/inner");
         makeFile(tmp / "small/" + std::to_string(i) + "/inner/f", 1000000000 + i);
     }
-    for (const char* huge : {"A/A2/huge", "small/7/huge"}) {
+    // The second huge folder's names pass 64 KiB, so its name offsets take the wide form.
+    for (const std::string huge : {"A/A2/huge", "small/7/huge"}) {
         makeDir(tmp / huge);
+        const std::string pad(huge[0] == 's' ? 40 : 0, 'n');
         for (int i = 0; i < 3000; ++i) {
-            makeFile(tmp / huge + "/" + std::to_string(i), 1200000000 + i);
+            makeFile(tmp / huge + "/" + pad + std::to_string(i), 1200000000 + i,
+                     std::string(i % 7, 'x'));
         }
     }
     const auto one = build({tmp.path() + "/"}, {.threads = 1});
@@ -133,7 +137,13 @@ TEST(IndexOrder, SameResultWithOneThreadOrMany) {
     EXPECT_EQ(allPaths(*many), allPaths(*one));
     for (FileId id = 0; id < one->fileCount(); ++id) {
         ASSERT_EQ(one->time(id), many->time(id)) << one->path(id);
+        ASSERT_EQ(one->size(id), many->size(id)) << one->path(id);
     }
+    const std::string last = tmp / "small/7/huge/" + std::string(40, 'n') + "2999";
+    const auto paths = allPaths(*many);
+    const auto at = std::find(paths.begin(), paths.end(), last);
+    ASSERT_NE(at, paths.end());
+    EXPECT_EQ(many->size(static_cast<FileId>(at - paths.begin())), 2999u % 7);
 }
 
 TEST(IndexOrder, RowsFromTopToBottom) {
@@ -186,8 +196,9 @@ TEST(IndexContents, TildeFilesStayOutTildeFoldersAreWalked) {
 TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
     TempDir tmp;
     makeDir(tmp / "real");
-    makeFile(tmp / "real/target", 1000000000);
+    makeFile(tmp / "real/target", 1000000000, "twelve bytes");
     makeLink("real/target", tmp / "to-file");
+    makeFile(tmp / "empty");
     makeLink("real", tmp / "to-folder");
     makeLink("nowhere", tmp / "dangling");
     makeLink("..", tmp / "real/loop");  // back up into the tree
@@ -196,15 +207,22 @@ TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
     const auto index = build({tmp.path() + "/"});
     auto paths = allPaths(*index);
     std::sort(paths.begin(), paths.end());
-    EXPECT_EQ(paths,
-              (std::vector<std::string>{tmp / "dangling", tmp / "real/loop", tmp / "real/loop-abs",
-                                        tmp / "real/target", tmp / "to-file", tmp / "to-folder"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{tmp / "dangling", tmp / "empty", tmp / "real/loop",
+                                               tmp / "real/loop-abs", tmp / "real/target",
+                                               tmp / "to-file", tmp / "to-folder"}));
+    // A link has its own time and size (the length of what it points to).
+    const std::map<std::string, std::pair<int64_t, uint64_t>> expected = {
+        {tmp / "to-file", {1200000000, 11}},
+        {tmp / "real/target", {1000000000, 12}},
+        {tmp / "empty", {1151625600, 0}},
+        {tmp / "to-folder", {-1, 4}}};
     for (FileId id = 0; id < index->fileCount(); ++id) {
-        if (index->path(id) == tmp / "to-file") {
-            EXPECT_EQ(index->time(id), 1200000000) << "the link's own time";
-        }
-        if (index->path(id) == tmp / "real/target") {
-            EXPECT_EQ(index->time(id), 1000000000);
+        const auto it = expected.find(index->path(id));
+        if (it != expected.end()) {
+            if (it->second.first != -1) {
+                EXPECT_EQ(index->time(id), it->second.first) << it->first;
+            }
+            EXPECT_EQ(index->size(id), it->second.second) << it->first;
         }
     }
 }
