@@ -168,7 +168,18 @@ void Form2::sendToTrash() {
     if (index_ != searched) {
         trashed_.markPaths(index_, gone);
     }
-    model_.removeRowsAt(rowsToRemove(rows, outcomes));
+    const std::vector<int> removed = rowsToRemove(rows, outcomes);
+    // The first row still listed at or below the top of the view stays at the top.
+    int top = list_->indexAt(QPoint(0, 0)).row();
+    auto at = std::lower_bound(removed.begin(), removed.end(), top);
+    for (; top >= 0 && at != removed.end() && *at == top; ++at) {
+        ++top;
+    }
+    top -= static_cast<int>(at - removed.begin());
+    model_.removeRowsAt(removed);
+    if (top >= 0 && top < model_.rowCount()) {
+        list_->scrollTo(model_.index(top, 0), QAbstractItemView::PositionAtTop);
+    }
     setMousePointer(kArrowPointer);
     busy_ = false;
     const std::string failures = failureMessage(paths, outcomes);

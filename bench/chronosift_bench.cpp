@@ -1,26 +1,35 @@
 // Benchmark: the index build plus a date search, beside find and fd on the same tree.
 //
-//   chronosift-bench DIR [--files N] [--runs R]
+//   chronosift-bench DIR [--files N] [--runs R] [--trash-files N]
+//   chronosift-bench --cold DIR [--files N] [--runs R]
 //
 // Makes (or reuses) a deterministic tree of N files below DIR, then runs each tool once to warm
 // the cache and R more times, and reports the median wall times, chronosift's peak memory above
 // an empty run, and whether chronosift found the number of files that the tree should give.
+// --cold drops the page cache before every run (root only) and runs the tools in alternation,
+// beside a minimal many-threaded walker; DIR must be on a disk, not tmpfs.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "index/build.h"
@@ -165,6 +174,73 @@ int measureTrash(const std::string& dir) {
     return moved == static_cast<long>(files.size()) ? 0 : 1;
 }
 
+// In a child process: the least a walk can do, for the cold table. Each of `threads` workers
+// takes a folder path, lists it with one getdents stream and calls fstatat once per other entry;
+// it prints how many entries are older than the cutoff. No order, no index, no checks.
+int minimalWalk(const std::string& root, int threads) {
+    std::vector<std::string> stack{root};
+    std::mutex mutex;
+    std::condition_variable cv;
+    int busy = 0;
+    std::atomic<uint64_t> older{0};
+    const int64_t cutoff = 1262304000;  // 2010-01-01 UTC; the zone does not matter here
+    auto work = [&] {
+        std::unique_lock lock(mutex);
+        while (true) {
+            cv.wait(lock, [&] { return !stack.empty() || busy == 0; });
+            if (stack.empty()) {
+                return;
+            }
+            std::string path = std::move(stack.back());
+            stack.pop_back();
+            ++busy;
+            lock.unlock();
+            std::vector<std::string> found;
+            const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+            uint64_t count = 0;
+            while (dir != nullptr) {
+                const dirent* e = readdir(dir);
+                if (e == nullptr) {
+                    break;
+                }
+                if (e->d_name[0] == '.' &&
+                    (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) {
+                    continue;
+                }
+                if (e->d_type == DT_DIR) {
+                    found.push_back(path + "/" + e->d_name);
+                    continue;
+                }
+                struct stat st;
+                if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    st.st_mtim.tv_sec < cutoff) {
+                    ++count;
+                }
+            }
+            if (dir != nullptr) {
+                closedir(dir);
+            }
+            older += count;
+            lock.lock();
+            for (auto& f : found) {
+                stack.push_back(std::move(f));
+            }
+            --busy;
+            cv.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back(work);
+    }
+    for (auto& t : pool) {
+        t.join();
+    }
+    std::printf("%llu\n", static_cast<unsigned long long>(older.load()));
+    return 0;
+}
+
 struct Run {
     double wallMs = 0;
     long maxRssKb = 0;
@@ -217,6 +293,79 @@ Run runChild(const std::vector<std::string>& argv, bool keepOutput) {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// Whether the page cache can be dropped: root, and a kernel that lets this machine do it.
+bool canDropCaches() {
+    return geteuid() == 0 && access("/proc/sys/vm/drop_caches", W_OK) == 0;
+}
+
+void dropCaches() {
+    sync();
+    std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+}
+
+// Every tool on a cold cache, in alternation, `runs` rounds.
+void coldBenchmark(const std::string& self, const std::string& tree, int runs) {
+    struct statfs fs {};
+    if (statfs(tree.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC) {
+        std::printf("cold: %s is on tmpfs, which has no cold cache; name a folder on a disk\n",
+                    tree.c_str());
+        return;
+    }
+    if (!canDropCaches()) {
+        std::printf("cold: skipped: dropping the page cache needs root\n");
+        return;
+    }
+    struct Tool {
+        std::string name;
+        std::vector<std::string> command;
+        std::vector<double> wall;
+    };
+    std::vector<Tool> tools = {
+        {"chronosift", {self, "--measure", tree}, {}},
+        {"fdfind", {"fdfind", "-H", "-I", "-t", "f", "--changed-before", kCutoff, ".", tree}, {}},
+        {"fdfind -j16",
+         {"fdfind", "-j", "16", "-H", "-I", "-t", "f", "--changed-before", kCutoff, ".", tree},
+         {}},
+        {"find", {"find", tree, "-type", "f", "!", "-newermt", kCutoff}, {}},
+        {"minimal, 2 threads", {self, "--minimal-walk", tree, "2"}, {}},
+        {"minimal, 16 threads", {self, "--minimal-walk", tree, "16"}, {}},
+        {"minimal, 64 threads", {self, "--minimal-walk", tree, "64"}, {}},
+    };
+    for (int r = 0; r < runs; ++r) {
+        for (Tool& tool : tools) {
+            dropCaches();
+            tool.wall.push_back(runChild(tool.command, false).wallMs);
+        }
+    }
+    const double floor = median(tools[5].wall);
+    const double fd16 = median(tools[2].wall);
+    std::printf("median of %d cold runs (page cache dropped before each), %s:\n", runs,
+                tree.c_str());
+    for (const Tool& tool : tools) {
+        const double m = median(tool.wall);
+        std::printf("  %-20s %9.1f ms   %.2f x minimal/16   %.2f x fdfind -j16\n",
+                    tool.name.c_str(), m, m / floor, m / fd16);
+    }
+}
+
+// Removing every other row of a large results list, in process.
+void rowRemovalBenchmark() {
+    std::printf("results list, removing every other row (all checked):\n");
+    for (const int rows : {500000, 1000000}) {
+        chronosift::ResultsModel model;
+        model.setRows(nullptr, std::vector<chronosift::FileId>(static_cast<size_t>(rows), 0));
+        model.setAllChecked(true);
+        std::vector<int> gone;
+        for (int r = 0; r < rows; r += 2) {
+            gone.push_back(r);
+        }
+        const auto t0 = Clock::now();
+        model.removeRowsAt(gone);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        std::printf("  %7d rows: %.1f ms, %d left\n", rows, ms, model.rowCount());
+    }
 }
 
 // Trashes `count` fresh files from a folder on the home file system with chronosift, `gio trash`
@@ -288,8 +437,18 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "--measure-trash") {
         return measureTrash(argv[2]);
     }
+    if (argc >= 4 && std::string(argv[1]) == "--minimal-walk") {
+        return minimalWalk(argv[2], std::atoi(argv[3]));
+    }
+    const bool cold = argc >= 2 && std::string(argv[1]) == "--cold";
+    if (cold) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: chronosift-bench DIR [--files N] [--runs R]\n");
+        std::fprintf(stderr,
+                     "usage: chronosift-bench [--cold] DIR [--files N] [--runs R] "
+                     "[--trash-files N]\n");
         return 2;
     }
     std::string base = argv[1];
@@ -343,6 +502,10 @@ int main(int argc, char** argv) {
     }
     self[len] = '\0';
 
+    if (cold) {
+        coldBenchmark(self, tree, runs);
+        return 0;
+    }
     const std::vector<std::string> ours{self, "--measure", tree};
     const std::vector<std::string> findCmd{"find", tree, "-type", "f", "!", "-newermt", kCutoff};
     const std::vector<std::string> fdCmd{"fdfind",           "-H",    "-I", "-t", "f",
@@ -407,6 +570,7 @@ int main(int argc, char** argv) {
         "Check All %.3f ms; %.2f bytes per row\n",
         median(oursPress), 100.0 * median(oursPress) / median(oursBuild), median(oursCheckAll),
         found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
+    rowRemovalBenchmark();
     trashBenchmark(self, trashFiles);
     const bool countOk = found == expected;
     std::printf("match count: %llu, expected %llu: %s\n", static_cast<unsigned long long>(found),

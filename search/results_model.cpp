@@ -110,28 +110,42 @@ std::vector<int> ResultsModel::checkedRows() const {
 }
 
 void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
-    // From the bottom up, one contiguous run at a time.
-    size_t i = rows.size();
-    while (i > 0) {
-        const int last = rows[--i];
-        int first = last;
-        while (i > 0 && rows[i - 1] == first - 1) {
-            first = rows[--i];
-        }
-        beginRemoveRows({}, first, last);
-        const auto count = static_cast<size_t>(last - first + 1);
-        ids_.erase(ids_.begin() + first, ids_.begin() + last + 1);
-        // Shift the check bits of the rows below up by `count`.
-        for (size_t r = static_cast<size_t>(first); r < ids_.size(); ++r) {
-            const size_t from = r + count;
-            setBit(r, (checks_[from >> 6] >> (from & 63)) & 1);
-        }
-        for (size_t r = ids_.size(); r < ids_.size() + count; ++r) {
-            setBit(r, false);
-        }
-        endRemoveRows();
+    if (rows.empty()) {
+        return;
     }
-    checks_.resize((ids_.size() + 63) / 64);
+    // One layout change for any set of rows: removing run by run would shift every row below
+    // once per run. Persistent indexes (the view's selection and current row) move with their
+    // rows, or become invalid with a removed row.
+    emit layoutAboutToBeChanged();
+    const auto newRow = [&](int row) {
+        const auto at = std::lower_bound(rows.begin(), rows.end(), row);
+        return at != rows.end() && *at == row ? -1 : row - static_cast<int>(at - rows.begin());
+    };
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before) {
+        const int row = newRow(old.row());
+        after.append(row < 0 ? QModelIndex() : createIndex(row, old.column()));
+    }
+    size_t kept = 0;
+    size_t next = 0;  // into rows
+    for (size_t r = 0; r < ids_.size(); ++r) {
+        if (next < rows.size() && static_cast<size_t>(rows[next]) == r) {
+            ++next;
+            continue;
+        }
+        ids_[kept] = ids_[r];
+        setBit(kept, (checks_[r >> 6] >> (r & 63)) & 1);
+        ++kept;
+    }
+    ids_.resize(kept);
+    checks_.resize((kept + 63) / 64);
+    if (kept % 64 != 0) {
+        checks_.back() &= (uint64_t{1} << (kept % 64)) - 1;
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
 }
 
 size_t ResultsModel::bytesUsed() const {

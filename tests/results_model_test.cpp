@@ -3,6 +3,8 @@
 #include <QItemSelection>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
+#include <numeric>
 
 #include "index/build.h"
 #include "search/results_model.h"
@@ -22,6 +24,12 @@ class ResultsModelTest : public QObject {
             testsupport::makeFile(tmp_ / std::to_string(i), 1151668800 + i);
         }
         return buildIndex({tmp_.path() + "/"});
+    }
+
+    static std::vector<int> firstRows(int n) {
+        std::vector<int> rows(static_cast<size_t>(n));
+        std::iota(rows.begin(), rows.end(), 0);
+        return rows;
     }
 
     static std::vector<FileId> firstIds(size_t n) {
@@ -68,6 +76,45 @@ class ResultsModelTest : public QObject {
         // A new set of rows starts unchecked.
         model.setRows(index_, firstIds(10));
         QVERIFY(model.checkedRows().empty());
+    }
+
+    // Scattered, contiguous and all rows: the kept rows keep their files, checks and persistent
+    // indexes (a view's selection); indexes of removed rows become invalid.
+    void removingAnySetOfRows() {
+        const std::vector<std::vector<int>> cases = {
+            {0, 2, 4, 63, 64, 127, 128, 199}, {10, 11, 12, 13, 14, 15}, {}, firstRows(200)};
+        for (const std::vector<int>& removed : cases) {
+            ResultsModel model;
+            QAbstractItemModelTester tester(&model,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            model.setRows(index_, firstIds(200));
+            std::vector<std::pair<FileId, bool>> expected;
+            std::vector<QPersistentModelIndex> held;
+            for (int row = 0; row < 200; ++row) {
+                model.setChecked(row, row % 3 == 0);
+                held.emplace_back(model.index(row, row % 2));
+                if (!std::binary_search(removed.begin(), removed.end(), row)) {
+                    expected.emplace_back(model.fileAt(row), row % 3 == 0);
+                }
+            }
+            model.removeRowsAt(removed);
+            QCOMPARE(model.rowCount(), static_cast<int>(expected.size()));
+            for (int row = 0; row < model.rowCount(); ++row) {
+                QCOMPARE(model.fileAt(row), expected[row].first);
+                QCOMPARE(model.isChecked(row), expected[row].second);
+            }
+            for (int old = 0; old < 200; ++old) {
+                const bool gone = std::binary_search(removed.begin(), removed.end(), old);
+                QCOMPARE(held[old].isValid(), !gone);
+                if (!gone) {
+                    QCOMPARE(model.fileAt(held[old].row()), static_cast<FileId>(old));
+                    QCOMPARE(held[old].column(), old % 2);
+                }
+            }
+            QCOMPARE(model.checkedRows().size(),
+                     static_cast<size_t>(std::count_if(expected.begin(), expected.end(),
+                                                       [](const auto& e) { return e.second; })));
+        }
     }
 
     void checkAllIsOneRangedChange() {
