@@ -1,5 +1,6 @@
 #include "app/form2.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDateEdit>
 #include <QEventLoop>
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
 #include <thread>
@@ -95,6 +97,30 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     });
     platform::onPress(findButton_, this, [this] { findResults(); });
     platform::onPress(trashButton_, this, [this] { sendToTrash(); });
+
+    undoAction_ = new QAction(QStringLiteral("Undo Move to Trash"), this);
+    undoAction_->setShortcut(QKeySequence::Undo);
+    undoAction_->setShortcutContext(Qt::WindowShortcut);
+    undoAction_->setEnabled(false);
+    addAction(undoAction_);
+    connect(undoAction_, &QAction::triggered, this, &Form2::undoTrash);
+    connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
+    connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) {
+                setMousePointer(kBusyPointer);
+                model_.sort(column, order);
+                setMousePointer(kArrowPointer);
+            });
+}
+
+void Form2::updateCaption() {
+    if (!searched_) {
+        setWindowTitle(QStringLiteral("Chronosift"));
+        return;
+    }
+    const ResultsModel::Totals& t = model_.totals();
+    setWindowTitle(
+        QString::fromStdString(resultsCaption(t.rows, t.bytes, t.checked, t.checkedBytes)));
 }
 
 void Form2::load(const QWidget& form1) {
@@ -106,7 +132,12 @@ void Form2::load(const QWidget& form1) {
     header->setStretchLastSection(false);
     header->resizeSection(0, twips(5500));
     header->resizeSection(1, twips(2300));
+    header->resizeSection(2, twips(1300));
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A click sorts by the column, a second one reverses; the header shows which.
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
     setWindowTitle(QStringLiteral("Chronosift"));
 }
 
@@ -129,6 +160,11 @@ void Form2::findResults() {
             dayNumber({d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
         ids = findMatches(*index_, kCriteria[i], cutoff, {.skip = trashed_.skipFor(index_)});
     }
+    ++search_;
+    searched_ = true;
+    // A new search lists in index order again.
+    const QSignalBlocker quiet(list_->header());
+    list_->header()->setSortIndicator(-1, Qt::AscendingOrder);
     model_.setRows(index_, std::move(ids));
     setMousePointer(kArrowPointer);
 }
@@ -138,7 +174,9 @@ void Form2::sendToTrash() {
     if (busy_ || rows.empty()) {
         return;
     }
-    if (!platform::askYesNo(this, QString::fromStdString(confirmationText(rows.size())))) {
+    const QString question =
+        QString::fromStdString(confirmationText(rows.size(), model_.totals().checkedBytes));
+    if (!platform::askYesNo(this, question)) {
         return;
     }
     busy_ = true;
@@ -149,8 +187,14 @@ void Form2::sendToTrash() {
     for (int row : rows) {
         files.push_back(model_.fileAt(row));
     }
-    const std::vector<platform::TrashItem> items = trashItems(*searched, files);
-    const std::vector<platform::TrashOutcome> outcomes = moveWithProgress(items);
+    std::vector<platform::TrashItem> items = trashItems(*searched, files);
+    std::vector<platform::TrashOutcome> outcomes;
+    runWithProgress(QStringLiteral("Moving the checked files to the trash..."), items.size(),
+                    [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+                        platform::Trash trash;
+                        outcomes = trash.moveAll(
+                            items, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+                    });
 
     // No later search may list a file that went, moved or missing, in this snapshot or in a
     // newer one built before the move.
@@ -182,26 +226,75 @@ void Form2::sendToTrash() {
     }
     setMousePointer(kArrowPointer);
     busy_ = false;
-    const std::string failures = failureMessage(paths, outcomes);
+    const bool anyMoved = std::any_of(outcomes.begin(), outcomes.end(), [](const auto& o) {
+        return o.status == platform::TrashStatus::Moved;
+    });
+    lastPress_.reset();
+    if (anyMoved) {
+        lastPress_ =
+            LastPress{searched, search_, std::move(files), std::move(items), std::move(outcomes)};
+    }
+    undoAction_->setEnabled(anyMoved);
+    const std::string failures =
+        failureMessage(paths, lastPress_ ? lastPress_->outcomes : outcomes);
     if (!failures.empty()) {
         platform::showMessage(this, QString::fromStdString(failures));
     }
 }
 
-std::vector<platform::TrashOutcome> Form2::moveWithProgress(
-    const std::vector<platform::TrashItem>& items) {
-    std::vector<platform::TrashOutcome> outcomes;
+void Form2::undoTrash() {
+    if (busy_ || !lastPress_) {
+        return;
+    }
+    busy_ = true;
+    setMousePointer(kBusyPointer);
+    LastPress press = std::move(*lastPress_);
+    lastPress_.reset();
+    undoAction_->setEnabled(false);
+    std::vector<platform::PutBackOutcome> outcomes;
+    runWithProgress(QStringLiteral("Putting the files back..."), press.items.size(),
+                    [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+                        outcomes = platform::putBack(
+                            press.items, press.outcomes,
+                            {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+                    });
+    std::vector<FileId> back;
+    std::vector<std::string> backPaths;
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        paths.push_back(press.items[i].path);
+        if (outcomes[i].putBack) {
+            back.push_back(press.files[i]);
+            backPaths.push_back(press.items[i].path);
+            trashed_.mark(press.searched, press.files[i], false);
+        }
+    }
+    if (index_ != press.searched) {
+        trashed_.markPaths(index_, backPaths, false);
+    }
+    // The rows come back, checked, while the list still shows the search they were trashed from.
+    if (press.search == search_ && model_.snapshot() == press.searched) {
+        model_.insertFiles(back);
+    }
+    setMousePointer(kArrowPointer);
+    busy_ = false;
+    const std::string message = putBackMessage(paths, outcomes);
+    if (!message.empty()) {
+        platform::showMessage(this, QString::fromStdString(message));
+    }
+}
+
+void Form2::runWithProgress(
+    const QString& text, size_t count,
+    const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work) {
     std::atomic<bool> cancel{false};
     std::atomic<size_t> done{0};
     std::atomic<bool> finished{false};
     std::thread worker([&] {
-        platform::Trash trash;
-        outcomes =
-            trash.moveAll(items, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+        work(cancel, done);
         finished = true;
     });
-    QProgressDialog dialog(QStringLiteral("Moving the checked files to the trash..."),
-                           QStringLiteral("Cancel"), 0, static_cast<int>(items.size()), this);
+    QProgressDialog dialog(text, QStringLiteral("Cancel"), 0, static_cast<int>(count), this);
     dialog.setWindowTitle(QStringLiteral("Chronosift"));
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(500);
@@ -222,7 +315,6 @@ std::vector<platform::TrashOutcome> Form2::moveWithProgress(
         loop.exec();
     }
     worker.join();
-    return outcomes;
 }
 
 void Form2::toggleSelected() {
@@ -249,6 +341,10 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
             trashButton_->setValue(1);
             return true;
         }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            openRow(list_->currentIndex());
+            return true;
+        }
     }
     return Page::eventFilter(watched, event);
 }
@@ -267,11 +363,21 @@ void Form2::showListMenu(const QPoint& at) {
     menu.addSeparator();
     const QModelIndex row =
         list_->indexAt(at).isValid() ? list_->indexAt(at) : list_->currentIndex();
+    menu.addAction(QStringLiteral("Open"), this, [this, row] { openRow(row); })
+        ->setEnabled(row.isValid());
     QAction* open = menu.addAction(QStringLiteral("Open Containing Folder"), this, [this, row] {
         platform::showInFileManager(model_.snapshot()->path(model_.fileAt(row.row())));
     });
     open->setEnabled(row.isValid());
+    menu.addSeparator();
+    menu.addAction(undoAction_);
     menu.exec(list_->viewport()->mapToGlobal(at));
+}
+
+void Form2::openRow(const QModelIndex& row) {
+    if (row.isValid() && row.row() < model_.rowCount()) {
+        platform::openWithDefaultApplication(model_.snapshot()->path(model_.fileAt(row.row())));
+    }
 }
 
 void Form2::optionClicked(int option) {

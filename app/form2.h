@@ -1,12 +1,17 @@
 // The date page: the cutoff criterion and date, the results list and the trash button.
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <optional>
+
 #include "app/page.h"
 #include "index/file_index.h"
 #include "platform/trash.h"
 #include "recycle/recycling_bin.h"
 #include "search/results_model.h"
 
+class QAction;
 class QDateEdit;
 class QGroupBox;
 class QRadioButton;
@@ -26,6 +31,7 @@ class Form2 : public Page {
     void load(const QWidget& form1);
 
     ResultsModel& results() { return model_; }
+    QAction* undoAction() const { return undoAction_; }
 
   signals:
     void backRequested();
@@ -39,11 +45,17 @@ class Form2 : public Page {
     void optionClicked(int option);
     void findResults();
     void sendToTrash();
-    // Moves the files, with a progress dialog while more than a moment's work is left.
-    std::vector<platform::TrashOutcome> moveWithProgress(
-        const std::vector<platform::TrashItem>& items);
+    // Puts back the files of the last press that are still in the trash.
+    void undoTrash();
+    // Runs `work` on another thread, with a progress dialog while more than a moment's work is
+    // left. `work` gets a cancel flag and a count of files done.
+    void runWithProgress(
+        const QString& text, size_t count,
+        const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
     void toggleSelected();
     void showListMenu(const QPoint& at);
+    void openRow(const QModelIndex& row);
+    void updateCaption();
 
     QGroupBox* frame_;
     QRadioButton* options_[3];
@@ -55,7 +67,19 @@ class Form2 : public Page {
     ResultsModel model_;
     IndexSnapshot index_;
     TrashedFiles trashed_;
-    bool busy_ = false;  // a trash operation is under way
+    bool busy_ = false;      // a trash operation is under way
+    bool searched_ = false;  // "Find Results" was pressed
+    uint64_t search_ = 0;    // counts the presses of "Find Results"
+    QAction* undoAction_;
+    // The last press of the trash button, for undo.
+    struct LastPress {
+        IndexSnapshot searched;
+        uint64_t search = 0;
+        std::vector<FileId> files;
+        std::vector<platform::TrashItem> items;
+        std::vector<platform::TrashOutcome> outcomes;
+    };
+    std::optional<LastPress> lastPress_;
 };
 
 }  // namespace chronosift

@@ -21,9 +21,13 @@ bool showInFileManager(const std::string& filePath) {
         return true;
     }
     const size_t slash = filePath.rfind('/');
-    const std::string folder = slash == 0 ? "/" : filePath.substr(0, slash);
+    return openWithDefaultApplication(slash == 0 ? "/" : filePath.substr(0, slash));
+}
+
+bool openWithDefaultApplication(const std::string& filePath) {
+    // Decoded as the file system encodes names, so that QProcess hands over the same bytes.
     return QProcess::startDetached(QStringLiteral("xdg-open"),
-                                   {QFile::decodeName(QByteArray::fromStdString(folder))});
+                                   {QFile::decodeName(QByteArray::fromStdString(filePath))});
 }
 
 }  // namespace chronosift::platform

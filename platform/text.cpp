@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 
 namespace chronosift::platform {
 
@@ -75,6 +77,23 @@ std::string uriEscapePath(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::string sizeText(uint64_t bytes) {
+    if (bytes < 1000) {
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    }
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    size_t unit = 0;
+    // 999.95 KB would print as "1000.0 KB": such values take the next unit.
+    while (value >= 999.95 && unit + 1 < std::size(kUnits)) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
 }
 
 }  // namespace chronosift::platform

@@ -30,10 +30,6 @@ std::string deletionDate() {
     return buffer;
 }
 
-int failed(const TrashOptions& options, std::string_view call) {
-    return options.hooks != nullptr && options.hooks->fail ? options.hooks->fail(call) : 0;
-}
-
 }  // namespace
 
 std::string trashInfoPath(std::string_view path) {
@@ -245,23 +241,8 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         return;
     }
     for (int attempt = 0;; ++attempt) {
-        int error = failed(options, "renameat2");
-        if (error == 0 && ::renameat2(folder, item.name.c_str(), can.files.get(),
-                                      p.filesName.c_str(), RENAME_NOREPLACE) != 0) {
-            error = errno;
-        }
-        if (error == EINVAL || error == ENOSYS) {
-            // No rename-without-replace here: a hard link cannot replace either.
-            error = failed(options, "linkat");
-            if (error == 0 &&
-                ::linkat(folder, item.name.c_str(), can.files.get(), p.filesName.c_str(), 0) != 0) {
-                error = errno;
-            }
-            if (error == 0 && ::unlinkat(folder, item.name.c_str(), 0) != 0) {
-                error = errno;
-                ::unlinkat(can.files.get(), p.filesName.c_str(), 0);
-            }
-        }
+        int error = renameNoReplace(folder, item.name.c_str(), can.files.get(), p.filesName.c_str(),
+                                    options.hooks != nullptr ? options.hooks->fail : nullptr);
         if (error == EEXIST && attempt < 3) {
             // A file of that name arrived in files/ meanwhile: take the next name.
             can.dropRecord(p.filesName + kInfoSuffix);
@@ -297,6 +278,10 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     outcome.status = TrashStatus::Moved;
     outcome.reason.clear();
     outcome.trashedAs = can.folder + "/files/" + p.filesName;
+    outcome.trashFolder = can.folder;
+    outcome.trashedName = p.filesName;
+    outcome.inode = p.inode;
+    outcome.record = std::move(p.content);
 }
 
 std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,

@@ -41,6 +41,18 @@ struct TrashOutcome {
     TrashStatus status = TrashStatus::NotTried;
     std::string reason;     // for Missing and Failed
     std::string trashedAs;  // for Moved: the path in files/
+    // For Moved, what putting it back checks: the trash folder, the name in its files/, the
+    // file's inode and the record as written.
+    std::string trashFolder;
+    std::string trashedName;
+    uint64_t inode = 0;
+    std::string record;
+};
+
+// What became of a file that was to be put back.
+struct PutBackOutcome {
+    bool putBack = false;
+    std::string reason;  // why it stayed in the trash; or a record that could not be removed
 };
 
 // One file to move, as it was listed.
@@ -109,6 +121,15 @@ class Trash {
     Place homePlace_;
     std::map<std::string, std::unique_ptr<TrashCan>> cans_;  // by real top folder
 };
+
+// Puts the files that moveAll moved (outcome Moved) back where they were, under their own
+// names, and removes their records; other outcomes are passed over. A file stays in the trash
+// when its place is taken, when its record was removed or changed by another program, when it
+// is no longer the file that was moved, or when its folder changed; the reason says which.
+// Nothing is ever replaced.
+std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
+                                    const std::vector<TrashOutcome>& outcomes,
+                                    const TrashOptions& options = {});
 
 // The value of Path= for a path: every byte but unreserved ones and "/" as %XX.
 std::string trashInfoPath(std::string_view path);

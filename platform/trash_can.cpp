@@ -49,18 +49,6 @@ std::string randomId() {
     return buffer;
 }
 
-std::string readAll(int fd) {
-    std::string out;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) {
-            out.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    return out;
-}
-
 // Removes the records a dead run listed in its journal whose files never reached files/. Each
 // entry is "INODE NAME" and a NUL; the inode tells the run's own record from another program's
 // that took the same name.
@@ -92,6 +80,38 @@ void removeUnmovedRecords(int info, int files, const std::string& journal) {
 }
 
 }  // namespace
+
+std::string readAll(int fd) {
+    std::string out;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) {
+            out.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    return out;
+}
+
+int renameNoReplace(int fromFolder, const char* from, int toFolder, const char* to,
+                    const std::function<int(std::string_view)>& fail) {
+    int error = fail ? fail("renameat2") : 0;
+    if (error == 0 && ::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) != 0) {
+        error = errno;
+    }
+    if (error == EINVAL || error == ENOSYS) {
+        // No rename-without-replace here: a hard link cannot replace either.
+        error = fail ? fail("linkat") : 0;
+        if (error == 0 && ::linkat(fromFolder, from, toFolder, to, 0) != 0) {
+            error = errno;
+        }
+        if (error == 0 && ::unlinkat(fromFolder, from, 0) != 0) {
+            error = errno;
+            ::unlinkat(toFolder, to, 0);
+        }
+    }
+    return error;
+}
 
 Fd openOwnFolder(int parent, const char* name, std::string& reason) {
     if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) {

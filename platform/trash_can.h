@@ -14,7 +14,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/fd.h"
@@ -55,6 +57,15 @@ struct TrashCan {
     Fd journal_;
     std::string id_;  // of this run's journal and temporary record
 };
+
+// Everything left to read from `fd`.
+std::string readAll(int fd);
+
+// Renames without replacing anything (a link and an unlink where the file system cannot). 0,
+// EEXIST when `to` is taken, or errno. `fail`, when set, is asked before each system call and
+// a nonzero errno makes that call fail so (for tests).
+int renameNoReplace(int fromFolder, const char* from, int toFolder, const char* to,
+                    const std::function<int(std::string_view)>& fail = {});
 
 // Opens `name` below `parent` as a folder of the user's, made with mode 0700 when missing,
 // without following a link, and closes it to 0700 when others could write into it.

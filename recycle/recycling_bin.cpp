@@ -24,9 +24,44 @@ std::vector<platform::TrashItem> trashItems(const FileIndex& index,
     return items;
 }
 
-std::string confirmationText(size_t count) {
+std::string confirmationText(size_t count, uint64_t bytes) {
     return "Move " + std::to_string(count) + (count == 1 ? " checked file" : " checked files") +
-           " to the trash?";
+           " (" + platform::sizeText(bytes) + ") to the trash?";
+}
+
+std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t checkedBytes) {
+    std::string text = "Chronosift [ " + std::to_string(rows) +
+                       (rows == 1 ? " file found, " : " files found, ") + platform::sizeText(bytes);
+    if (checked > 0) {
+        text +=
+            " \u00b7 " + std::to_string(checked) + " checked, " + platform::sizeText(checkedBytes);
+    }
+    return text + " ]";
+}
+
+std::string putBackMessage(const std::vector<std::string>& paths,
+                           const std::vector<platform::PutBackOutcome>& outcomes, size_t named) {
+    std::vector<size_t> listed;
+    size_t stayed = 0;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        if (!outcomes[i].reason.empty()) {
+            listed.push_back(i);
+            stayed += outcomes[i].putBack ? 0 : 1;
+        }
+    }
+    if (listed.empty()) {
+        return {};
+    }
+    std::string text = stayed == 1  ? "1 file stayed in the trash:\n"
+                       : stayed > 1 ? std::to_string(stayed) + " files stayed in the trash:\n"
+                                    : "Every file was put back, but:\n";
+    for (size_t k = 0; k < listed.size() && k < named; ++k) {
+        text += "\n" + platform::displayText(paths[listed[k]]) + ": " + outcomes[listed[k]].reason;
+    }
+    if (listed.size() > named) {
+        text += "\nand " + std::to_string(listed.size() - named) + " more";
+    }
+    return text;
 }
 
 std::vector<int> rowsToRemove(const std::vector<int>& rows,
@@ -83,13 +118,14 @@ std::vector<bool>& TrashedFiles::bitsFor(const IndexSnapshot& index) {
     return entry.bits;
 }
 
-void TrashedFiles::mark(const IndexSnapshot& index, FileId file) {
+void TrashedFiles::mark(const IndexSnapshot& index, FileId file, bool on) {
     if (index != nullptr && file < index->fileCount()) {
-        bitsFor(index)[file] = true;
+        bitsFor(index)[file] = on;
     }
 }
 
-void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths) {
+void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths,
+                             bool on) {
     if (index == nullptr || paths.empty() || index->fileCount() == 0) {
         return;
     }
@@ -113,7 +149,7 @@ void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::
         const std::string_view name = std::string_view(p).substr(slash + 1);
         for (uint32_t i = 0; i < folder.fileCount; ++i) {
             if (folder.fileName(i) == name) {
-                bits[folder.firstFile + i] = true;
+                bits[folder.firstFile + i] = on;
             }
         }
     }

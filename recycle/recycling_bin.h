@@ -17,8 +17,18 @@ namespace chronosift {
 std::vector<platform::TrashItem> trashItems(const FileIndex& index,
                                             const std::vector<FileId>& files);
 
-// "Move 3 checked files to the trash?"
-std::string confirmationText(size_t count);
+// "Move 3 checked files (1.2 GB) to the trash?"
+std::string confirmationText(size_t count, uint64_t bytes);
+
+// "Chronosift [ 5 files found, 1.2 GB ]", or with checked rows
+// "Chronosift [ 5 files found, 1.2 GB · 2 checked, 3.0 KB ]".
+std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t checkedBytes);
+
+// One message naming the files that stayed in the trash when putting back, or "" when none did.
+// A file put back whose record could not be removed is named too.
+std::string putBackMessage(const std::vector<std::string>& paths,
+                           const std::vector<platform::PutBackOutcome>& outcomes,
+                           size_t named = 20);
 
 // Of the rows sent (ascending), those whose files are gone now: moved, or missing already.
 std::vector<int> rowsToRemove(const std::vector<int>& rows,
@@ -32,9 +42,11 @@ std::string failureMessage(const std::vector<std::string>& paths,
 // The files this program moved to the trash, per index snapshot, as bits to skip in a search.
 class TrashedFiles {
   public:
-    void mark(const IndexSnapshot& index, FileId file);
+    // `on` false: the file is back, and searches list it again.
+    void mark(const IndexSnapshot& index, FileId file, bool on = true);
     // Marks files of `index` by their paths; for an index built before they were moved.
-    void markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths);
+    void markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths,
+                   bool on = true);
     // The bits for `index`, or null when none of its files was moved.
     const std::vector<bool>* skipFor(const IndexSnapshot& index) const;
 

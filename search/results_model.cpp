@@ -58,7 +58,27 @@ void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
     ids_ = std::move(ids);
     ids_.shrink_to_fit();
     checks_.assign((ids_.size() + 63) / 64, 0);
+    sortColumn_ = -1;
+    sortOrder_ = Qt::AscendingOrder;
+    totals_ = {ids_.size(), 0, 0, 0};
+    if (index_ != nullptr) {
+        // The ids come in index order, so each folder is looked up once.
+        FolderId folder = kNoFolder;
+        const FileIndex::Folder* f = nullptr;
+        for (const FileId id : ids_) {
+            if (f == nullptr || id < f->firstFile || id - f->firstFile >= f->fileCount) {
+                folder = index_->folderOf(id);
+                f = &index_->folder(folder);
+            }
+            totals_.bytes += f->fileSize(id - f->firstFile);
+        }
+    }
     endResetModel();
+    emit totalsChanged();
+}
+
+uint64_t ResultsModel::sizeAt(int row) const {
+    return index_ == nullptr ? 0 : index_->size(ids_[static_cast<size_t>(row)]);
 }
 
 void ResultsModel::setBit(size_t row, bool on) {
@@ -70,13 +90,29 @@ void ResultsModel::setBit(size_t row, bool on) {
     }
 }
 
+void ResultsModel::changeCheck(size_t row, bool on) {
+    if (isChecked(static_cast<int>(row)) == on) {
+        return;
+    }
+    setBit(row, on);
+    const uint64_t size = sizeAt(static_cast<int>(row));
+    if (on) {
+        ++totals_.checked;
+        totals_.checkedBytes += size;
+    } else {
+        --totals_.checked;
+        totals_.checkedBytes -= size;
+    }
+}
+
 void ResultsModel::setChecked(int row, bool checked) {
     if (row < 0 || row >= rowCount() || isChecked(row) == checked) {
         return;
     }
-    setBit(static_cast<size_t>(row), checked);
+    changeCheck(static_cast<size_t>(row), checked);
     const QModelIndex at = index(row, 0);
     emit dataChanged(at, at, {Qt::CheckStateRole});
+    emit totalsChanged();
 }
 
 void ResultsModel::setAllChecked(bool checked) {
@@ -87,20 +123,25 @@ void ResultsModel::setAllChecked(bool checked) {
     if (checked && ids_.size() % 64 != 0) {
         checks_.back() = (uint64_t{1} << (ids_.size() % 64)) - 1;  // no bits past the last row
     }
+    totals_.checked = checked ? totals_.rows : 0;
+    totals_.checkedBytes = checked ? totals_.bytes : 0;
     emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+    emit totalsChanged();
 }
 
 void ResultsModel::setCheckedRows(const QItemSelection& selection, bool checked) {
     for (const QItemSelectionRange& range : selection) {
         for (int row = range.top(); row <= range.bottom(); ++row) {
-            setBit(static_cast<size_t>(row), checked);
+            changeCheck(static_cast<size_t>(row), checked);
         }
         emit dataChanged(index(range.top(), 0), index(range.bottom(), 0), {Qt::CheckStateRole});
     }
+    emit totalsChanged();
 }
 
 std::vector<int> ResultsModel::checkedRows() const {
     std::vector<int> rows;
+    rows.reserve(totals_.checked);
     for (size_t w = 0; w < checks_.size(); ++w) {
         for (uint64_t bits = checks_[w]; bits != 0; bits &= bits - 1) {
             rows.push_back(static_cast<int>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits))));
@@ -128,6 +169,11 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
         const int row = newRow(old.row());
         after.append(row < 0 ? QModelIndex() : createIndex(row, old.column()));
     }
+    for (const int row : rows) {
+        changeCheck(static_cast<size_t>(row), false);
+        totals_.bytes -= sizeAt(row);
+    }
+    totals_.rows -= rows.size();
     size_t kept = 0;
     size_t next = 0;  // into rows
     for (size_t r = 0; r < ids_.size(); ++r) {
@@ -146,6 +192,126 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
     }
     changePersistentIndexList(before, after);
     emit layoutChanged();
+    emit totalsChanged();
+}
+
+void ResultsModel::insertFiles(const std::vector<FileId>& files) {
+    if (files.empty()) {
+        return;
+    }
+    const auto first = static_cast<int>(ids_.size());
+    beginInsertRows({}, first, first + static_cast<int>(files.size()) - 1);
+    ids_.insert(ids_.end(), files.begin(), files.end());
+    checks_.resize((ids_.size() + 63) / 64, 0);
+    totals_.rows = ids_.size();
+    for (size_t row = static_cast<size_t>(first); row < ids_.size(); ++row) {
+        totals_.bytes += sizeAt(static_cast<int>(row));
+        changeCheck(row, true);
+    }
+    endInsertRows();
+    permute(sortedOrder(sortColumn_));
+    emit totalsChanged();
+}
+
+std::vector<uint32_t> ResultsModel::sortedOrder(int column) const {
+    std::vector<uint32_t> order(ids_.size());
+    for (uint32_t r = 0; r < order.size(); ++r) {
+        order[r] = r;
+    }
+    const auto byId = [this](uint32_t a, uint32_t b) {
+        return ids_[a] != ids_[b] ? ids_[a] < ids_[b] : a < b;
+    };
+    if (column < 0 || column > 2 || index_ == nullptr) {
+        std::sort(order.begin(), order.end(), byId);
+    } else if (column == 1 || column == 2) {
+        std::vector<uint64_t> keys(ids_.size());
+        for (size_t r = 0; r < ids_.size(); ++r) {
+            // Times are signed: flipping the sign bit orders them as unsigned keys.
+            keys[r] = column == 2
+                          ? index_->size(ids_[r])
+                          : static_cast<uint64_t>(index_->time(ids_[r])) ^ (uint64_t{1} << 63);
+        }
+        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            return keys[a] != keys[b] ? keys[a] < keys[b] : byId(a, b);
+        });
+    } else {
+        // By folder path (each with its "/", as the file paths begin), then by name.
+        const size_t folders = index_->folderCount();
+        std::string paths;
+        std::vector<size_t> starts(folders + 1);
+        for (FolderId f = 0; f < folders; ++f) {
+            starts[f] = paths.size();
+            index_->appendFolderPath(f, paths);
+            paths.push_back('/');
+        }
+        starts[folders] = paths.size();
+        const auto pathOf = [&](FolderId f) {
+            return std::string_view(paths).substr(starts[f], starts[f + 1] - starts[f]);
+        };
+        std::vector<FolderId> byPath(folders);
+        for (FolderId f = 0; f < folders; ++f) {
+            byPath[f] = f;
+        }
+        std::sort(byPath.begin(), byPath.end(),
+                  [&](FolderId a, FolderId b) { return pathOf(a) < pathOf(b); });
+        std::vector<uint32_t> rank(folders);
+        for (uint32_t k = 0; k < folders; ++k) {
+            rank[byPath[k]] = k;
+        }
+        paths = {};
+        std::vector<FolderId> folderOfRow(ids_.size());
+        for (size_t r = 0; r < ids_.size(); ++r) {
+            folderOfRow[r] = index_->folderOf(ids_[r]);
+        }
+        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            const FolderId fa = folderOfRow[a];
+            const FolderId fb = folderOfRow[b];
+            if (fa != fb) {
+                return rank[fa] < rank[fb];
+            }
+            const FileIndex::Folder& f = index_->folder(fa);
+            const std::string_view na = f.fileName(ids_[a] - f.firstFile);
+            const std::string_view nb = f.fileName(ids_[b] - f.firstFile);
+            return na != nb ? na < nb : byId(a, b);
+        });
+    }
+    if (column >= 0 && sortOrder_ == Qt::DescendingOrder) {
+        std::reverse(order.begin(), order.end());
+    }
+    return order;
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order) {
+    column = column >= 0 && column <= 2 ? column : -1;
+    if (column == sortColumn_ && (column < 0 || order == sortOrder_)) {
+        return;
+    }
+    sortColumn_ = column;
+    sortOrder_ = column < 0 ? Qt::AscendingOrder : order;
+    permute(sortedOrder(column));
+}
+
+void ResultsModel::permute(const std::vector<uint32_t>& from) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<FileId> ids(ids_.size());
+    std::vector<uint64_t> checks(checks_.size(), 0);
+    std::vector<int> to(ids_.size());
+    for (size_t r = 0; r < from.size(); ++r) {
+        const uint32_t old = from[r];
+        ids[r] = ids_[old];
+        checks[r >> 6] |= ((checks_[old >> 6] >> (old & 63)) & 1) << (r & 63);
+        to[old] = static_cast<int>(r);
+    }
+    ids_ = std::move(ids);
+    checks_ = std::move(checks);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before) {
+        after.append(createIndex(to[static_cast<size_t>(old.row())], old.column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 size_t ResultsModel::bytesUsed() const {
@@ -157,7 +323,7 @@ int ResultsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 2;
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant ResultsModel::data(const QModelIndex& idx, int role) const {
@@ -167,6 +333,19 @@ QVariant ResultsModel::data(const QModelIndex& idx, int role) const {
     const FileId id = ids_[static_cast<size_t>(idx.row())];
     if (role == Qt::CheckStateRole && idx.column() == 0) {
         return isChecked(idx.row()) ? Qt::Checked : Qt::Unchecked;
+    }
+    if (idx.column() == 2) {
+        if (role == Qt::TextAlignmentRole) {
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        const uint64_t size = index_->size(id);
+        if (role == Qt::DisplayRole) {
+            return QString::fromStdString(platform::sizeText(size));
+        }
+        if (role == Qt::ToolTipRole) {
+            return locale_.toString(static_cast<qulonglong>(size)) + QStringLiteral(" bytes");
+        }
+        return {};
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
@@ -198,10 +377,21 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex& idx) const {
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+    if (orientation != Qt::Horizontal) {
         return {};
     }
-    return section == 0 ? QStringLiteral("Entire Filename") : QStringLiteral("Last Modified");
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(section == 2 ? Qt::AlignRight | Qt::AlignVCenter
+                                                : Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    if (role == Qt::InitialSortOrderRole) {
+        return Qt::AscendingOrder;
+    }
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    static const char* const kTitles[] = {"Entire Filename", "Last Modified", "Size"};
+    return section >= 0 && section < 3 ? QString::fromLatin1(kTitles[section]) : QString();
 }
 
 }  // namespace chronosift

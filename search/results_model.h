@@ -1,5 +1,7 @@
 // The results list: the ids of the matching files of one index snapshot, with one check bit a
-// row. Rows are never copies of the index; paths and times are made only for the rows shown.
+// row. Rows are never copies of the index; paths, times and sizes are made only for the rows
+// shown. Totals of the rows and of the checked rows are kept up to date as rows change, never
+// recounted.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -27,8 +29,8 @@ class ResultsModel : public QAbstractTableModel {
   public:
     explicit ResultsModel(QObject* parent = nullptr, QLocale locale = QLocale::system());
 
-    // Replaces every row: the files `ids` of `index`, all unchecked. The model keeps the
-    // snapshot, so it outlives a newer build.
+    // Replaces every row: the files `ids` of `index` (in index order), all unchecked and
+    // unsorted. The model keeps the snapshot, so it outlives a newer build.
     void setRows(IndexSnapshot index, std::vector<FileId> ids);
     const IndexSnapshot& snapshot() const { return index_; }
     FileId fileAt(int row) const { return ids_[static_cast<size_t>(row)]; }
@@ -45,6 +47,24 @@ class ResultsModel : public QAbstractTableModel {
     std::vector<int> checkedRows() const;
     // Removes these rows (ascending), keeping the others and their checks.
     void removeRowsAt(const std::vector<int>& rows);
+    // Adds files of this snapshot back as checked rows, each in its place in the current order.
+    void insertFiles(const std::vector<FileId>& files);
+
+    struct Totals {
+        size_t rows = 0;
+        uint64_t bytes = 0;
+        size_t checked = 0;
+        uint64_t checkedBytes = 0;
+    };
+    const Totals& totals() const { return totals_; }
+    uint64_t sizeAt(int row) const;
+
+    // Orders the rows by a column: 0 by folder, then name (bytes); 1 by time; 2 by size; ties in
+    // index order. Descending is the exact reverse. Column -1 is index order. Checks, selection
+    // and the current row stay with their files.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return sortColumn_; }
+    Qt::SortOrder sortOrder() const { return sortOrder_; }
 
     // Memory for the rows, beyond the index.
     size_t bytesUsed() const;
@@ -56,12 +76,24 @@ class ResultsModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+  signals:
+    void totalsChanged();
+
   private:
     void setBit(size_t row, bool on);
+    // Sets a row's check and keeps the totals.
+    void changeCheck(size_t row, bool on);
+    // Puts the rows in the order `from` (new row → old row), moving checks and persistent
+    // indexes with them.
+    void permute(const std::vector<uint32_t>& from);
+    std::vector<uint32_t> sortedOrder(int column) const;
 
     IndexSnapshot index_;
     std::vector<FileId> ids_;
     std::vector<uint64_t> checks_;
+    Totals totals_;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     QLocale locale_;
     mutable platform::LocalZone zone_;
 };

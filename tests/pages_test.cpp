@@ -646,7 +646,7 @@ class PagesTest : public QObject {
         }
         const std::string second = pathOf(1), fifth = pathOf(4), ninth = pathOf(8);
         press(f2, "Check3");  // answered "No"
-        QCOMPARE(questions, QStringList{"Move 3 checked files to the trash?"});
+        QCOMPARE(questions, QStringList{"Move 3 checked files (0 bytes) to the trash?"});
         QCOMPARE(results.rowCount(), 10);
         QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4, 8}));
         QVERIFY(::access(second.c_str(), F_OK) == 0);
@@ -695,6 +695,87 @@ class PagesTest : public QObject {
         for (int r = 0; r < results.rowCount(); ++r) {
             QVERIFY(pathOf(r) != second && pathOf(r) != ninth);
         }
+    }
+
+    // Sizes and totals in the caption, sorting by a header click, then undo of a press.
+    void sizesSortingAndUndo() {
+        testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
+        const std::string root = tmp_->path() + "/files";
+        const std::vector<std::pair<std::string, int>> files = {
+            {"small", 10}, {"big", 3000}, {"mid", 500}, {"keep", 1}};
+        makeDir(root);
+        for (const auto& [name, size] : files) {
+            testsupport::makeFile(root + "/" + name, 978307200 + size, std::string(size, 'x'));
+        }
+        addRow(root);
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift [ 4 files found, 3.5 KB ]"));
+        const auto names = [&] {
+            QStringList out;
+            for (int r = 0; r < results.rowCount(); ++r) {
+                out << QString::fromStdString(
+                    std::string(results.snapshot()->name(results.fileAt(r))));
+            }
+            return out;
+        };
+        auto* list = on<QTreeView>(f2, "ListView1");
+        QHeaderView* header = list->header();
+        const QPoint sizeHeader(header->sectionViewportPosition(2) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeHeader);
+        QCOMPARE(header->sortIndicatorSection(), 2);
+        QCOMPARE(names(), (QStringList{"keep", "small", "mid", "big"}));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeHeader);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(names(), (QStringList{"big", "mid", "small", "keep"}));
+        for (int row : {0, 1, 2}) {
+            results.setChecked(row, true);
+        }
+        QCOMPARE(f2.windowTitle(),
+                 QStringLiteral("Chronosift [ 4 files found, 3.5 KB \u00b7 3 checked, 3.5 KB ]"));
+        QStringList questions;
+        platform::setQuestionHandler([&](QWidget*, const QString& q) {
+            questions << q;
+            return true;
+        });
+        press(f2, "Check3");
+        platform::setQuestionHandler({});
+        QCOMPARE(questions, QStringList{"Move 3 checked files (3.5 KB) to the trash?"});
+        QCOMPARE(names(), QStringList{"keep"});
+        QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift [ 1 file found, 1 byte ]"));
+
+        // Another file takes mid's place; undo from the keyboard puts back the other two.
+        testsupport::makeFile(root + "/mid", 978307200, "new");
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(names(), (QStringList{"big", "small", "keep"}));
+        QCOMPARE(results.checkedRows(), (std::vector<int>{0, 1}));
+        for (const auto& [name, size] : files) {
+            struct stat st;
+            QCOMPARE(::lstat((root + "/" + name).c_str(), &st), 0);
+            if (name != "mid") {
+                QCOMPARE(st.st_size, size);
+                QCOMPARE(st.st_mtime, 978307200 + size);
+            }
+        }
+        QCOMPARE(messages_.size(), 1);
+        QCOMPARE(messages_[0], "1 file stayed in the trash:\n\n" + QString::fromStdString(root) +
+                                   "/mid: its place is taken now");
+        QVERIFY(!f2.undoAction()->isEnabled());
+        if (::access("/usr/bin/trash-list", X_OK) == 0) {
+            const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+            QCOMPARE(QString::fromStdString(listed.out).count('\n'), 1);
+            QVERIFY2(listed.out.ends_with(" " + root + "/mid\n"), listed.out.c_str());
+        }
+        // A new search lists the put-back files again, in index order, unsorted.
+        press(f2, "Check1");
+        QCOMPARE(header->sortIndicatorSection(), -1);
+        QCOMPARE(results.rowCount(), 3);
+        QVERIFY(names().contains("big") && names().contains("small"));
     }
 
     void handCursorIsOptional() {
@@ -797,7 +878,7 @@ class PagesTest : public QObject {
         });
         QTest::keyClick(on(f2, "ListView1"), Qt::Key_Delete);
         platform::setQuestionHandler({});
-        QCOMPARE(questions, QStringList{"Move 1 checked file to the trash?"});
+        QCOMPARE(questions, QStringList{"Move 1 checked file (0 bytes) to the trash?"});
         QCOMPARE(f2.results().rowCount(), 1);
     }
 

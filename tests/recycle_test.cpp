@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "index/build.h"
+#include "platform/text.h"
 #include "support/temp_tree.h"
 
 namespace chronosift {
@@ -48,9 +49,15 @@ TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
     EXPECT_TRUE(text.ends_with("\nand 5 more"));
 }
 
-TEST(RecyclingBin, ConfirmationNamesTheCount) {
-    EXPECT_EQ(confirmationText(1), "Move 1 checked file to the trash?");
-    EXPECT_EQ(confirmationText(3), "Move 3 checked files to the trash?");
+TEST(RecyclingBin, TextsNameCountsAndSizes) {
+    EXPECT_EQ(confirmationText(1, 1), "Move 1 checked file (1 byte) to the trash?");
+    EXPECT_EQ(confirmationText(23, 1234567890), "Move 23 checked files (1.2 GB) to the trash?");
+    EXPECT_EQ(resultsCaption(5, 0, 0, 0), "Chronosift [ 5 files found, 0 bytes ]");
+    EXPECT_EQ(resultsCaption(1, 999950, 1, 1500),
+              "Chronosift [ 1 file found, 1.0 MB \u00b7 1 checked, 1.5 KB ]");
+    EXPECT_EQ(platform::sizeText(999), "999 bytes");
+    EXPECT_EQ(platform::sizeText(1000), "1.0 KB");
+    EXPECT_EQ(platform::sizeText(UINT64_MAX), "18.4 EB");
 }
 
 TEST(TrashedFilesTest, MarksByIdAndByPathAndForgetsDeadSnapshots) {

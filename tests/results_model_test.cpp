@@ -5,6 +5,7 @@
 #include <QTest>
 #include <algorithm>
 #include <numeric>
+#include <tuple>
 
 #include "index/build.h"
 #include "search/results_model.h"
@@ -49,11 +50,13 @@ class ResultsModelTest : public QObject {
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setRows(index_, firstIds(200));
         QCOMPARE(model.rowCount(), 200);
-        QCOMPARE(model.columnCount(), 2);
+        QCOMPARE(model.columnCount(), 3);
         QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
                  QStringLiteral("Entire Filename"));
         QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
                  QStringLiteral("Last Modified"));
+        QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Size"));
         QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
         QCOMPARE(model.data(model.index(5, 0), Qt::DisplayRole).toString(),
                  QString::fromStdString(index_->path(5)));
@@ -115,6 +118,74 @@ class ResultsModelTest : public QObject {
                      static_cast<size_t>(std::count_if(expected.begin(), expected.end(),
                                                        [](const auto& e) { return e.second; })));
         }
+    }
+
+    // Each column sorts with ties in index order, descending is the exact reverse, and checks,
+    // persistent indexes and totals stay with their files.
+    void sortingKeepsChecksWithTheirFiles() {
+        testsupport::TempDir tmp;
+        // name, time, size; "b" and "b c" order the folders differently from their files.
+        const std::vector<std::tuple<std::string, int64_t, int>> files = {
+            {"b/z", 300, 5}, {"b/a", 100, 0}, {"b c/m", 200, 7}, {"a", 100, 2000}, {"b/y", 50, 1}};
+        for (const auto& [name, time, size] : files) {
+            testsupport::makeDir(tmp / (name.find('/') == std::string::npos
+                                            ? std::string()
+                                            : name.substr(0, name.rfind('/'))));
+            testsupport::makeFile(tmp / name, 1000000000 + time, std::string(size, 'x'));
+        }
+        const auto index = buildIndex({tmp.path() + "/"});
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setRows(index, firstIds(index->fileCount()));
+        QCOMPARE(model.totals().bytes, 2013u);
+        const auto names = [&] {
+            QStringList out;
+            for (int r = 0; r < model.rowCount(); ++r) {
+                out << QString::fromStdString(index->path(model.fileAt(r)))
+                           .mid(static_cast<int>(tmp.path().size()) + 1);
+            }
+            return out;
+        };
+        const QStringList inIndexOrder = names();
+        int rowOfY = static_cast<int>(inIndexOrder.indexOf("b/y"));
+        model.setChecked(rowOfY, true);
+        QPersistentModelIndex heldY = model.index(rowOfY, 1);
+
+        const std::vector<std::pair<int, QStringList>> cases = {
+            {0, {"a", "b c/m", "b/a", "b/y", "b/z"}},
+            {1, {"b/y", "a", "b/a", "b c/m", "b/z"}},  // "a" and "b/a" tie: index order
+            {2, {"b/a", "b/y", "b/z", "b c/m", "a"}},
+        };
+        for (const auto& [column, expected] : cases) {
+            model.sort(column, Qt::AscendingOrder);
+            QCOMPARE(names(), expected);
+            const QStringList ascending = names();
+            model.sort(column, Qt::DescendingOrder);
+            QStringList reversed = names();
+            std::reverse(reversed.begin(), reversed.end());
+            QCOMPARE(reversed, ascending);
+            rowOfY = static_cast<int>(names().indexOf("b/y"));
+            QCOMPARE(model.checkedRows(), (std::vector<int>{rowOfY}));
+            QCOMPARE(heldY.row(), rowOfY);
+        }
+        QCOMPARE(model.totals().checked, 1u);
+        QCOMPARE(model.totals().checkedBytes, 1u);
+        model.sort(-1);
+        QCOMPARE(names(), inIndexOrder);
+
+        // Files put back come in checked, in their sorted place; totals follow.
+        model.sort(2, Qt::AscendingOrder);
+        const FileId a = model.fileAt(4);
+        model.removeRowsAt({4});
+        QCOMPARE(model.totals().bytes, 13u);
+        model.insertFiles({a});
+        QCOMPARE(names().back(), QStringLiteral("a"));
+        QVERIFY(model.isChecked(4));
+        QCOMPARE(model.totals().checkedBytes, 2001u);
+        QCOMPARE(model.totals().bytes, 2013u);
+        model.setAllChecked(false);
+        QCOMPARE(model.totals().checkedBytes, 0u);
     }
 
     void checkAllIsOneRangedChange() {
