@@ -131,7 +131,7 @@ uint64_t makeTree(const std::string& root, uint64_t files) {
 }
 
 // In a child process: build the index of `dir`, search it, print what was found and how long.
-int measure(const std::string& dir) {
+int measure(const std::string& dir, bool sortTimes) {
     const auto t0 = Clock::now();
     const chronosift::IndexSnapshot index = chronosift::buildIndex({dir + "/"});
     const auto t1 = Clock::now();
@@ -154,11 +154,22 @@ int measure(const std::string& dir) {
     std::printf("%zu %zu %.3f %.3f %zu %.3f %.3f %zu\n", matchCount, index->fileCount(),
                 ms(t1 - t0).count(), ms(t2 - t1).count(), index->bytesUsed(), ms(t4 - t3).count(),
                 ms(t5 - t4).count(), model.bytesUsed());
+    // Header clicks: each column ascending, then descending, after the peak has been read.
+    if (sortTimes) {
+        for (int column = 0; column < 3; ++column) {
+            for (const auto order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+                const auto s0 = Clock::now();
+                model.sort(column, order);
+                std::printf(" %.1f", ms(Clock::now() - s0).count());
+            }
+        }
+        std::printf("\n");
+    }
     return 0;
 }
 
 // In a child process: move every file of `dir` to the trash.
-int measureTrash(const std::string& dir) {
+int measureTrash(const std::string& dir, bool undo) {
     // As the program does it: the files as the walk listed them.
     const auto index = chronosift::buildIndex({dir + "/"});
     std::vector<chronosift::FileId> files(index->fileCount());
@@ -166,12 +177,25 @@ int measureTrash(const std::string& dir) {
         files[i] = static_cast<chronosift::FileId>(i);
     }
     chronosift::platform::Trash trash;
-    const auto outcomes = trash.moveAll(chronosift::trashItems(*index, files));
+    const auto items = chronosift::trashItems(*index, files);
+    const auto t0 = Clock::now();
+    const auto outcomes = trash.moveAll(items);
     const auto moved = std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
         return o.status == chronosift::platform::TrashStatus::Moved;
     });
-    std::printf("%ld\n", static_cast<long>(moved));
-    return moved == static_cast<long>(files.size()) ? 0 : 1;
+    if (!undo) {
+        std::printf("%ld\n", static_cast<long>(moved));
+        return moved == static_cast<long>(files.size()) ? 0 : 1;
+    }
+    const auto t1 = Clock::now();
+    const auto back = chronosift::platform::putBack(items, outcomes);
+    const auto t2 = Clock::now();
+    const auto putBack = std::count_if(back.begin(), back.end(),
+                                       [](const auto& o) { return o.putBack && o.reason.empty(); });
+    using ms = std::chrono::duration<double, std::milli>;
+    std::printf("%ld %ld %.1f %.1f\n", static_cast<long>(moved), static_cast<long>(putBack),
+                ms(t1 - t0).count(), ms(t2 - t1).count());
+    return putBack == static_cast<long>(files.size()) ? 0 : 1;
 }
 
 // In a child process: the least a walk can do, for the cold table. Each of `threads` workers
@@ -425,6 +449,19 @@ void trashBenchmark(const std::string& self, int count) {
                               .c_str()
                         : "");
     }
+    // Undo of the same press, in process: the move, then putting every file back.
+    const std::string folder = base + "/files";
+    std::system(
+        ("rm -rf '" + folder + "' '" + base + "/data' && mkdir -p '" + folder + "'").c_str());
+    for (int i = 0; i < count; ++i) {
+        std::ofstream(folder + "/file" + std::to_string(i) + ".txt") << i;
+    }
+    const Run undo = runChild({self, "--measure-trash", folder, "--undo"}, true);
+    long moved = 0, back = 0;
+    double moveMs = 0, undoMs = 0;
+    std::sscanf(undo.out.c_str(), "%ld %ld %lf %lf", &moved, &back, &moveMs, &undoMs);
+    std::printf("  undo: %ld files moved in %.1f ms, %ld put back in %.1f ms\n", moved, moveMs,
+                back, undoMs);
     std::system(("rm -rf '" + base + "'").c_str());
 }
 
@@ -432,10 +469,10 @@ void trashBenchmark(const std::string& self, int count) {
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "--measure") {
-        return measure(argv[2]);
+        return measure(argv[2], argc >= 4 && std::string(argv[3]) == "--sort");
     }
     if (argc >= 3 && std::string(argv[1]) == "--measure-trash") {
-        return measureTrash(argv[2]);
+        return measureTrash(argv[2], argc >= 4 && std::string(argv[3]) == "--undo");
     }
     if (argc >= 4 && std::string(argv[1]) == "--minimal-walk") {
         return minimalWalk(argv[2], std::atoi(argv[3]));
@@ -543,6 +580,11 @@ int main(int argc, char** argv) {
         fdLines = dr.lines;
     }
 
+    std::vector<std::string> sorting = ours;
+    sorting.push_back("--sort");
+    const Run sorted = runChild(sorting, true);
+    const std::string sortLine = sorted.out.substr(sorted.out.find('\n') + 1);
+
     const double ours_ = median(oursWall), fd_ = median(fdWall), find_ = median(findWall);
     const double perFile =
         indexed > 0 ? static_cast<double>(peakKb - emptyRun.maxRssKb) * 1024.0 / indexed : 0.0;
@@ -570,6 +612,8 @@ int main(int argc, char** argv) {
         "Check All %.3f ms; %.2f bytes per row\n",
         median(oursPress), 100.0 * median(oursPress) / median(oursBuild), median(oursCheckAll),
         found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
+    std::printf("sorting the %llu rows, ms (path asc, desc, time asc, desc, size asc, desc):%s",
+                static_cast<unsigned long long>(found), sortLine.c_str());
     rowRemovalBenchmark();
     trashBenchmark(self, trashFiles);
     const bool countOk = found == expected;

@@ -62,13 +62,16 @@ void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
     sortOrder_ = Qt::AscendingOrder;
     totals_ = {ids_.size(), 0, 0, 0};
     if (index_ != nullptr) {
-        // The ids come in index order, so each folder is looked up once.
-        FolderId folder = kNoFolder;
-        const FileIndex::Folder* f = nullptr;
+        // The ids come in index order, so the folders are walked once, in step with them.
+        FolderId folder = 0;
         for (const FileId id : ids_) {
-            if (f == nullptr || id < f->firstFile || id - f->firstFile >= f->fileCount) {
-                folder = index_->folderOf(id);
+            const FileIndex::Folder* f = &index_->folder(folder);
+            if (id < f->firstFile) {
+                folder = index_->folderOf(id);  // not in index order after all
                 f = &index_->folder(folder);
+            }
+            while (id - f->firstFile >= f->fileCount) {
+                f = &index_->folder(++folder);
             }
             totals_.bytes += f->fileSize(id - f->firstFile);
         }
