@@ -25,14 +25,15 @@ void Application::showForm2(IndexSnapshot index) {
         connect(form2_.get(), &Form2::closed, this, &Application::end);
     }
     form2_->setIndex(index_);
-    form2_->show();
+    // The shown page takes the keyboard, so that it never stays with the hidden one.
+    form2_->showWithFocus(form2_->firstFocus());
     form1_->hide();
     form1_->setMousePointer(kArrowPointer);
 }
 
 void Application::back() {
     form2_->hide();
-    form1_->show();
+    form1_->showWithFocus(form1_->firstFocus());
 }
 
 void Application::end() {

@@ -5,6 +5,8 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
+#include <QShortcut>
 #include <QTreeView>
 
 #include "folders/selection.h"
@@ -74,7 +76,24 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     platform::onPress(exitButton_, this, [this] { emit exitRequested(); });
     platform::onPress(nextButton_, this, [this] { next(); });
     connect(list_, &QTreeView::doubleClicked, this, &Form1::doubleClicked);
+    connect(&job_, &IndexJob::progress, this, [this](quint64 files) {
+        if (indexing_) {
+            setWindowTitle(indexingCaption(files));
+        }
+    });
     connect(&job_, &IndexJob::progress, this, &Form1::indexProgress);
+    connect(&job_, &IndexJob::cancelled, this, [this] {
+        // Esc: back to choosing folders, the list as it stands.
+        indexing_ = false;
+        setWindowTitle(kCaption);
+        setMousePointer(kArrowPointer);
+    });
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(cancel, &QShortcut::activated, this, [this] {
+        if (indexing()) {
+            job_.cancel();
+        }
+    });
     connect(&job_, &IndexJob::finished, this, [this](IndexSnapshot index) {
         indexing_ = false;
         emit indexReady(std::move(index));
@@ -102,6 +121,15 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closed();
+}
+
+QString Form1::indexingCaption(quint64 files) {
+    return kIndexingCaption + QLatin1Char(' ') + QLocale().toString(files) +
+           (files == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+}
+
+QWidget* Form1::firstFocus() const {
+    return tree_;
 }
 
 void Form1::onTreeSelection() {
@@ -167,7 +195,7 @@ void Form1::next() {
         platform::showMessage(this, QString::fromStdString(platform::displayText(mark.message)));
         folders_.removeAt(static_cast<int>(mark.row));
     }
-    setWindowTitle(kIndexingCaption);
+    setWindowTitle(indexingCaption(0));
     job_.start(folders_.rows());
 }
 

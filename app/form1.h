@@ -23,10 +23,15 @@ class Form1 : public Page {
     static inline const QString kIndexingCaption =
         QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ]");
 
+    // The caption while indexing: the one above and the files indexed so far.
+    static QString indexingCaption(quint64 files);
+
     Form1();
 
     const QByteArray& selectedFolder() const { return selectedFolder_; }
     SearchFolderModel& searchFolders() { return folders_; }
+    // First in the tab order: the folder tree.
+    QWidget* firstFocus() const;
     bool indexing() const { return job_.running() && indexing_; }
     // Stops a running build; the program is ending.
     void cancelIndexing() { job_.cancel(); }

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
@@ -21,6 +22,18 @@
 #include "search/find.h"
 
 namespace chronosift {
+
+QString pickerDisplayFormat(const QLocale& locale) {
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("(?<!d)d{3,4}(?!d)[\\s,.;:-]*"));
+    format.remove(weekday);
+    static const QRegularExpression edges(QStringLiteral("^[\\s,.;:-]+|[\\s,;:-]+$"));
+    format.remove(edges);
+    if (!format.contains(QStringLiteral("yyyy"))) {
+        format.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+    }
+    return format;
+}
 
 Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     frame_ = new QGroupBox(QStringLiteral("Select Cutoff Date"), this);
@@ -42,7 +55,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         pickers_[i]->setGeometry(twipsRect(2280, top, 5775, 375));
         pickers_[i]->setCalendarPopup(true);
         pickers_[i]->setDateRange(QDate(1601, 1, 1), QDate(9999, 12, 31));
-        pickers_[i]->setDisplayFormat(QLocale().dateFormat(QLocale::LongFormat));
+        pickers_[i]->setDisplayFormat(pickerDisplayFormat(QLocale()));
         setMoveRole(options_[i], MoveRole::Reset);
         setMoveRole(pickers_[i], MoveRole::Reset);
         connect(options_[i], &QRadioButton::toggled, this, [this, i](bool on) {
@@ -111,6 +124,15 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
                 model_.sort(column, order);
                 setMousePointer(kArrowPointer);
             });
+}
+
+QWidget* Form2::firstFocus() const {
+    for (QRadioButton* option : options_) {
+        if (option->isChecked()) {
+            return option;
+        }
+    }
+    return options_[0];
 }
 
 void Form2::updateCaption() {

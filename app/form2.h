@@ -12,12 +12,17 @@
 #include "search/results_model.h"
 
 class QAction;
+class QLocale;
 class QDateEdit;
 class QGroupBox;
 class QRadioButton;
 class QTreeView;
 
 namespace chronosift {
+
+// The date pickers' display format: the locale's long date without the weekday name, which would
+// keep a typed year from being taken, and with the year in full. Every part can be typed.
+QString pickerDisplayFormat(const QLocale& locale);
 
 class Form2 : public Page {
     Q_OBJECT
@@ -31,6 +36,9 @@ class Form2 : public Page {
     void load(const QWidget& form1);
 
     ResultsModel& results() { return model_; }
+    // Where the keyboard goes when the page is shown: the selected option, the first stop of
+    // the tab order that takes it.
+    QWidget* firstFocus() const;
     QAction* undoAction() const { return undoAction_; }
 
   signals:

@@ -29,7 +29,14 @@ void IndexJob::start(std::vector<std::string> rows) {
         };
         IndexSnapshot index = buildIndex(rows, options);
         if (index == nullptr) {
-            return;  // cancelled: nobody waits for it
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    join();
+                    emit cancelled();
+                },
+                Qt::QueuedConnection);
+            return;
         }
         QMetaObject::invokeMethod(
             this,

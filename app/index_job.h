@@ -26,6 +26,8 @@ class IndexJob : public QObject {
     // Files counted so far, at most ten times a second.
     void progress(quint64 files);
     void finished(chronosift::IndexSnapshot index);
+    // A build stopped by cancel() before it was done.
+    void cancelled();
 
   private:
     void join();

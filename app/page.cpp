@@ -1,13 +1,19 @@
 #include "app/page.h"
 
 #include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFile>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QTreeView>
+
+#include <algorithm>
 
 #include "platform/fs.h"
 
@@ -28,6 +34,24 @@ QFont arialBold(qreal points) {
     font.setPointSizeF(points);
     font.setBold(true);
     return font;
+}
+
+// A page is a window to a screen reader, named by its caption; Qt would call a plain top-level
+// widget a client area ("filler").
+class PageAccessible : public QAccessibleWidget {
+  public:
+    explicit PageAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Window) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->windowTitle() : QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object) {
+    if (className == QLatin1String(Page::staticMetaObject.className()) && object != nullptr &&
+        object->isWidgetType()) {
+        return new PageAccessible(static_cast<QWidget*>(object));
+    }
+    return nullptr;
 }
 
 QIcon blankIcon() {
@@ -57,6 +81,7 @@ QPointF centeredPosition(QSizeF screenTwips, QSizeF pageTwips) {
 }
 
 Page::Page(const QString& name, int widthTwips, int heightTwips) {
+    QAccessible::installFactory(accessibleFor);
     setObjectName(name);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -103,10 +128,17 @@ void Page::loadCustomPointer() {
     if (!platform::fileExists(path.toStdString())) {
         return;
     }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    const QByteArray bytes = file.readAll();
     QPixmap pixmap;
     // A file that is there but is no readable cursor is treated like a missing one.
-    if (pixmap.load(path, "ICO") && !pixmap.isNull()) {
-        custom_ = QCursor(pixmap, 0, 0);
+    if (pixmap.loadFromData(bytes, "ICO") && !pixmap.isNull()) {
+        const QPoint hot = cursorHotSpot(bytes);
+        custom_ = QCursor(pixmap, std::min(hot.x(), pixmap.width() - 1),
+                          std::min(hot.y(), pixmap.height() - 1));
     }
 }
 
@@ -137,7 +169,8 @@ QTreeView* Page::addListView(QRect geometry) {
 }
 
 void Page::setMoveRole(QWidget* control, MoveRole role) {
-    // Each control handles its own moves; none reaches the page behind it.
+    // Each control handles its own moves, its inner parts' too (a list's header and viewport, a
+    // picker's text); none reaches the page behind it.
     auto watch = [&](QWidget* w) {
         w->setMouseTracking(true);
         w->setAttribute(Qt::WA_NoMousePropagation);
@@ -145,9 +178,41 @@ void Page::setMoveRole(QWidget* control, MoveRole role) {
         roles_.insert(w, role);
     };
     watch(control);
-    if (auto* area = qobject_cast<QAbstractScrollArea*>(control)) {
-        watch(area->viewport());
+    if (qobject_cast<QAbstractScrollArea*>(control) == nullptr &&
+        qobject_cast<QAbstractSpinBox*>(control) == nullptr) {
+        return;
     }
+    for (QWidget* part : control->findChildren<QWidget*>()) {
+        if (!roles_.contains(part)) {
+            watch(part);
+        }
+        // The page's pointer shows over a picker's text as over the rest of the page.
+        if (qobject_cast<QLineEdit*>(part) != nullptr) {
+            part->unsetCursor();
+        }
+    }
+}
+
+void Page::showWithFocus(QWidget* first) {
+    show();
+    raise();
+    activateWindow();
+    if (first != nullptr) {
+        first->setFocus(Qt::ActiveWindowFocusReason);
+    }
+}
+
+QPoint cursorHotSpot(const QByteArray& file) {
+    // A .CUR file: a 6-byte header whose type is 2, then 16-byte entries; the first entry's
+    // hot spot is at bytes 4 to 7 of the entry, little-endian.
+    if (file.size() < 22 || file[0] != 0 || file[1] != 0 || file[2] != 2 || file[3] != 0) {
+        return {0, 0};
+    }
+    const auto u16 = [&](int at) {
+        return static_cast<int>(static_cast<uint8_t>(file[at]) | static_cast<uint8_t>(file[at + 1])
+                                                                     << 8);
+    };
+    return {u16(10), u16(12)};
 }
 
 bool Page::eventFilter(QObject* watched, QEvent* event) {

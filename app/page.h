@@ -32,6 +32,9 @@ QFont listFont();
 // computed in single precision and not rounded.
 QPointF centeredPosition(QSizeF screenTwips, QSizeF pageTwips);
 
+// The hot spot that a .CUR file stores for its first image; 0,0 for anything else.
+QPoint cursorHotSpot(const QByteArray& file);
+
 class Page : public QWidget {
     Q_OBJECT
   public:
@@ -49,6 +52,9 @@ class Page : public QWidget {
     void loadCustomPointer();
     bool hasCustomPointer() const { return custom_.has_value(); }
 
+    // Shows the page on top, active, with the keyboard focus on `first`.
+    void showWithFocus(QWidget* first);
+
     // Every push button of the page, frames' included.
     QList<platform::PushButton*> pushButtons() const;
 
@@ -57,7 +63,7 @@ class Page : public QWidget {
                                     QRect geometry);
     // The page's list, "ListView1": report view, rows in the order given, no editing.
     QTreeView* addListView(QRect geometry);
-    // Gives a control (and its viewport, for lists and trees) its mouse-move role.
+    // Gives a control (and the inner parts of lists, trees and pickers) its mouse-move role.
     void setMoveRole(QWidget* control, MoveRole role);
 
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -12,8 +12,13 @@ QVariant SearchFolderModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return {};
     }
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    if (role == Qt::DisplayRole) {
         return QString::fromStdString(platform::displayText(rows_[index.row()]));
+    }
+    // The list's own tip, over rows too, where the double-click it names works; then the path.
+    if (role == Qt::ToolTipRole) {
+        return QStringLiteral("Double-click item to remove it.\n") +
+               QString::fromStdString(platform::displayText(rows_[index.row()]));
     }
     return {};
 }

@@ -48,7 +48,9 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     computer->setExpanded(true);
 
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::populate);
-    connect(this, &QTreeWidget::currentItemChanged, this, &FolderTree::selectionNotification);
+    // The selection, not the current item: Qt makes an item current without selecting it (when
+    // the tree first takes the focus), and a Ctrl+click can clear the selection but not that.
+    connect(this, &QTreeWidget::itemSelectionChanged, this, &FolderTree::selectionNotification);
 }
 
 QTreeWidgetItem* FolderTree::addFolderItem(QTreeWidgetItem* parent, const QByteArray& path,
@@ -78,10 +80,11 @@ void FolderTree::populate(QTreeWidgetItem* item) {
 }
 
 QByteArray FolderTree::selectedText() const {
-    const QTreeWidgetItem* item = currentItem();
-    if (item == nullptr) {
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (selected.isEmpty()) {
         return {};
     }
+    const QTreeWidgetItem* item = selected.first();
     const QByteArray path = item->data(0, kPathRole).toByteArray();
     return path.isEmpty() ? item->text(0).toUtf8() : path;
 }

@@ -1,10 +1,51 @@
 #include "platform/push_button.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 
 namespace chronosift::platform {
 
 namespace {
+
+// Screen readers hear a push button: its press springs back at once, so the checked state that
+// Qt would announce for a checkable button (as a check box) never lasts.
+class PushButtonAccessible : public QAccessibleWidget {
+  public:
+    explicit PushButtonAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return static_cast<const PushButton*>(widget())->text();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = false;
+        s.checked = false;
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) {
+            if (widget()->isEnabled()) {
+                static_cast<PushButton*>(widget())->setValue(1);
+            }
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object) {
+    if (className == QLatin1String(PushButton::staticMetaObject.className()) && object != nullptr &&
+        object->isWidgetType()) {
+        return new PushButtonAccessible(static_cast<QWidget*>(object));
+    }
+    return nullptr;
+}
 
 QString styleFor(uint32_t bgr) {
     const QColor color(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
@@ -20,6 +61,7 @@ QString styleFor(uint32_t bgr) {
 }  // namespace
 
 PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+    QAccessible::installFactory(accessibleFor);  // once; a second install is ignored
     setCheckable(true);
     setStyleSheet(styleFor(backColor_));
     connect(this, &QAbstractButton::toggled, this, &PushButton::clickNotification);

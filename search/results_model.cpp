@@ -36,9 +36,19 @@ QString lastModifiedText(int64_t utcSeconds, platform::LocalZone& zone, const QL
     const int64_t day = dayNumberOfSeconds(local);
     const int64_t secondOfDay = local - (day - dayNumber({1970, 1, 1})) * 86400;
     const CivilDate civil = civilDate(day);
-    const QDate date(static_cast<int>(civil.year), static_cast<int>(civil.month),
-                     static_cast<int>(civil.day));
-    QString text = locale.toString(date, shortDateFormat(locale));
+    QString text;
+    if (civil.year >= 1 && civil.year <= 9999) {
+        const QDate date(static_cast<int>(civil.year), static_cast<int>(civil.month),
+                         static_cast<int>(civil.day));
+        text = locale.toString(date, shortDateFormat(locale));
+    } else {
+        // QDate holds an int year: the same day in 2000 (a leap year, so 29 February exists)
+        // gives the locale's layout, and the real year takes the place of "2000".
+        const QDate stand(2000, static_cast<int>(civil.month), static_cast<int>(civil.day));
+        text = locale.toString(stand, shortDateFormat(locale));
+        text.replace(locale.toString(stand, QStringLiteral("yyyy")),
+                     QString::number(static_cast<qlonglong>(civil.year)));
+    }
     if (secondOfDay != 0) {
         const QTime time(static_cast<int>(secondOfDay / 3600),
                          static_cast<int>(secondOfDay / 60 % 60),

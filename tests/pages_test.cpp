@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -186,6 +187,10 @@ class PagesTest : public QObject {
 
         makeDir(tmp_->path());
         addRow(tmp_->path());
+        // Over a row the list's tip says what a double-click there does, then the row's path.
+        QCOMPARE(on<QTreeView>(form1(), "ListView1")->model()->index(0, 0).data(Qt::ToolTipRole),
+                 QVariant("Double-click item to remove it.\n" +
+                          QString::fromStdString(tmp_->path()) + "/"));
         next();
         QVERIFY(app_->form2() != nullptr);
         check(*app_->form2(), kForm2, QSize(570, 372), "Frame1");
@@ -230,9 +235,12 @@ class PagesTest : public QObject {
         QCOMPARE(add->backColor(), PushButton::kWhite);
         QCOMPARE(exit->backColor(), PushButton::kWhite);
         QCOMPARE(f1.mousePointer(), kArrowPointer);
-        move(add);
-        move(on<QTreeView>(f1, "ListView1")->viewport());
-        QCOMPARE(add->backColor(), PushButton::kWhite);
+        for (QWidget* list : {on<QTreeView>(f1, "ListView1")->viewport(),
+                              static_cast<QWidget*>(on<QTreeView>(f1, "ListView1")->header())}) {
+            move(add);
+            move(list);
+            QCOMPARE(add->backColor(), PushButton::kWhite);
+        }
 
         // While busy, hovering changes nothing and reset keeps the busy pointer.
         move(add);
@@ -255,12 +263,17 @@ class PagesTest : public QObject {
         move(on<QTreeView>(f2, "ListView1")->viewport());  // the results list: nothing
         QCOMPARE(find->backColor(), PushButton::kHighlight);
         QCOMPARE(f2.mousePointer(), kCustomPointer);
-        for (const char* reset : {"Frame1", "Option2", "DTPicker3"}) {
+        // A picker's text is part of the picker: reset, and the page's pointer, not an I-beam.
+        auto* pickerText = on(f2, "DTPicker3")->findChild<QLineEdit*>();
+        QVERIFY(pickerText != nullptr);
+        for (QWidget* reset : {on(f2, "Frame1"), on(f2, "Option2"), on(f2, "DTPicker3"),
+                               static_cast<QWidget*>(pickerText)}) {
             move(find);
-            move(on(f2, reset));
+            move(reset);
             QCOMPARE(find->backColor(), PushButton::kWhite);
             QCOMPARE(f2.mousePointer(), kArrowPointer);
         }
+        QVERIFY(!pickerText->testAttribute(Qt::WA_SetCursor));
         move(find);
         move(&f2);
         QCOMPARE(find->backColor(), PushButton::kWhite);
@@ -282,6 +295,21 @@ class PagesTest : public QObject {
         QVERIFY(add->isEnabled());
         press(form1(), "Check1");
         QCOMPARE(rows(), QStringList{"/"});
+
+        // What "Add Folder" takes is the selected item, never a current one that is not selected
+        // (as Qt makes "Desktop" when the tree first gets the focus, or a Ctrl+click leaves).
+        tree->clearSelection();
+        tree->setCurrentItem(tree->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+        QCOMPARE(form1().selectedFolder(), QByteArray());
+        press(form1(), "Check1");
+        QCOMPARE(messages_, QStringList{"Please select a folder."});
+        QVERIFY(tree->selectPath("/"));
+        const QRect at = tree->visualItemRect(tree->currentItem());
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier, at.center());
+        QVERIFY(tree->selectedItems().isEmpty());
+        press(form1(), "Check1");
+        QCOMPARE(rows(), QStringList{"/"});
+        QCOMPARE(messages_.size(), 2);
     }
 
     void desktopResolvesToTheDesktopFolder() {
@@ -364,8 +392,11 @@ class PagesTest : public QObject {
         next();
         QVERIFY(!captions.isEmpty());
         for (const QString& c : captions) {
-            QCOMPARE(c, QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ]"));
+            QVERIFY2(c.startsWith("Chronosift [ Indexing Files ... Please be patient ... ] "),
+                     qPrintable(c));
         }
+        QCOMPARE(captions.last(),
+                 QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ] 1 file"));
         QVERIFY(pointers.contains(kBusyPointer));
         QCOMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
         QVERIFY(app_->form2()->isVisible());
@@ -389,13 +420,18 @@ class PagesTest : public QObject {
         f2.move(f2.pos() + QPoint(40, 30));
         const QPoint form2At = f2.pos();
 
+        // Each move hands the keyboard to the shown page: its first stop in the tab order.
+        QTRY_COMPARE(QApplication::focusWidget(), on(f2, "Option1"));
+
         press(f2, "Check2");
         QVERIFY(!f2.isVisible());
         QVERIFY(form1().isVisible());
         QCOMPARE(form1().pos(), form1At);
         QCOMPARE(rows().size(), 1);
+        QTRY_COMPARE(QApplication::focusWidget(), on(form1(), "FolderTreeview1"));
 
         next();
+        QTRY_COMPARE(QApplication::focusWidget(), on(f2, "Option2"));
         QCOMPARE(app_->form2(), &f2);
         QCOMPARE(f2.pos(), form2At);  // it no longer follows the folder page
         QVERIFY(on<QRadioButton>(f2, "Option2")->isChecked());
@@ -438,6 +474,30 @@ class PagesTest : public QObject {
         app_.reset();  // joins the cancelled build
         QCoreApplication::processEvents();
         QCOMPARE(ready.count(), 0);
+    }
+
+    void escapeCancelsABuild() {
+        for (int d = 0; d < 40; ++d) {
+            const std::string dir = tmp_->path() + "/d" + std::to_string(d);
+            makeDir(dir);
+            for (int f = 0; f < 100; ++f) {
+                testsupport::makeFile(dir + "/f" + std::to_string(f));
+            }
+        }
+        addRow(tmp_->path());
+        form1().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form1()));
+        QSignalSpy ready(&form1(), &Form1::indexReady);
+        press(form1(), "Check4");
+        QVERIFY(form1().indexing());
+        QTest::keyClick(&form1(), Qt::Key_Escape);
+        QTRY_COMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
+        QVERIFY(!form1().indexing());
+        QCOMPARE(form1().mousePointer(), kArrowPointer);
+        QCOMPARE(rows(), QStringList{QString::fromStdString(tmp_->path()) + "/"});
+        QCOMPARE(ready.count(), 0);
+        QVERIFY(app_->form2() == nullptr || !app_->form2()->isVisible());
+        next();  // and a new build runs to its end
     }
 
     void inputDuringABuildIsIgnored() {
@@ -778,6 +838,39 @@ class PagesTest : public QObject {
         QVERIFY(names().contains("big") && names().contains("small"));
     }
 
+    // Every part of a picker's date can be typed, in the locale's own order and month names.
+    void pickersTakeTypedDates() {
+        struct Case {
+            QLocale locale;
+            const char* format;
+            const char* month;
+        };
+        const Case cases[] = {
+            {QLocale::c(), "d MMMM yyyy", "October"},
+            {QLocale(QLocale::German, QLocale::Germany), "d. MMMM yyyy", "Oktober"},
+            {QLocale(QLocale::English, QLocale::UnitedStates), "MMMM d, yyyy", "October"}};
+        for (const Case& c : cases) {
+            QCOMPARE(pickerDisplayFormat(c.locale), QString::fromLatin1(c.format));
+            QDateEdit picker(QDate(2006, 6, 30));
+            picker.setLocale(c.locale);
+            picker.setDisplayFormat(pickerDisplayFormat(c.locale));
+            picker.show();
+            picker.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&picker));
+            picker.setSelectedSection(QDateTimeEdit::YearSection);
+            QTest::keyClicks(&picker, "2021");
+            picker.setSelectedSection(QDateTimeEdit::DaySection);
+            QTest::keyClicks(&picker, "15");
+            picker.setSelectedSection(QDateTimeEdit::MonthSection);
+            QTest::keyClicks(&picker, c.month);
+            QTest::keyClick(&picker, Qt::Key_Tab);
+            QCOMPARE(picker.date(), QDate(2021, 10, 15));
+        }
+        // Weekdays go wherever the locale puts them.
+        QCOMPARE(pickerDisplayFormat(QLocale(QLocale::Japanese, QLocale::Japan)),
+                 QString::fromUtf8("yyyy年M月d日"));
+    }
+
     void handCursorIsOptional() {
         const QString path = QCoreApplication::applicationDirPath() + "/HAND-M.CUR";
         QFile::remove(path);
@@ -792,10 +885,21 @@ class PagesTest : public QObject {
         QImage hand(32, 32, QImage::Format_ARGB32);
         hand.fill(Qt::red);
         QVERIFY(hand.save(path, "ICO"));
+        {
+            // Made a cursor file: type 2, and the first entry's hot spot at 9,4.
+            QFile cur(path);
+            QVERIFY(cur.open(QIODevice::ReadWrite));
+            QByteArray bytes = cur.readAll();
+            bytes[2] = 2;
+            bytes[10] = 9, bytes[11] = 0, bytes[12] = 4, bytes[13] = 0;
+            cur.seek(0);
+            cur.write(bytes);
+        }
         Form1 withHand;
         QVERIFY(withHand.hasCustomPointer());
         withHand.setMousePointer(kCustomPointer);
         QCOMPARE(withHand.cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(withHand.cursor().hotSpot(), QPoint(9, 4));
         QFile::remove(path);
         QVERIFY(messages_.isEmpty());
     }
@@ -839,6 +943,21 @@ class PagesTest : public QObject {
         }
         QCOMPARE(chain, (QStringList{"FolderTreeview1", "Check1", "ListView1", "Check3", "Check2",
                                      "Check5", "Check4"}));
+
+        // Buttons are push buttons to a screen reader, and a page is a window named by its caption.
+        QAccessibleInterface* exit =
+            QAccessible::queryAccessibleInterface(button(form1(), "Check5"));
+        QCOMPARE(exit->role(), QAccessible::Button);
+        QVERIFY(!exit->state().checkable);
+        QVERIFY(exit->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+        QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&form1());
+        QCOMPARE(page->role(), QAccessible::Window);
+        QCOMPARE(page->text(QAccessible::Name), QStringLiteral("Chronosift"));
+        QAccessible::queryAccessibleInterface(button(form1(), "Check1"))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(messages_, QStringList{"Please select a folder."});
 
         addRow(tmp_->path());
         next();

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "index/build.h"
+#include "index/calendar.h"
 #include "search/results_model.h"
 #include "support/temp_tree.h"
 
@@ -226,6 +227,14 @@ class ResultsModelTest : public QObject {
         QCOMPARE(lastModifiedText(kNoTime, zone, us), QString());
         const QLocale de(QLocale::German, QLocale::Germany);
         QCOMPARE(lastModifiedText(afternoon, zone, de), QStringLiteral("30.06.2006 14:06:07"));
+        // Years past what a QDate holds print whole.
+        testsupport::ScopedTimeZone utc("UTC");
+        platform::LocalZone utcZone;
+        for (const int64_t year : {int64_t{10000}, int64_t{3000000000}}) {
+            const int64_t at = (dayNumber({year, 2, 29}) - dayNumber({1970, 1, 1})) * 86400 + 5;
+            QCOMPARE(lastModifiedText(at, utcZone, us),
+                     QStringLiteral("2/29/%1 12:00:05 AM").arg(year));
+        }
     }
 
     // Run with LC_ALL=de_DE.UTF-8: the model follows the user's locale.
