@@ -1,11 +1,20 @@
 #include "platform/folder_tree.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QCoreApplication>
 #include <QDir>
+#include <QMenu>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <algorithm>
+#include <thread>
 
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "platform/volumes.h"
 
 namespace chronosift::platform {
 
@@ -27,6 +36,15 @@ QByteArray childPath(const QByteArray& parent, const std::string& name) {
     return path;
 }
 
+QByteArray pathOf(const QTreeWidgetItem* item) {
+    return item->data(0, kPathRole).toByteArray();
+}
+
+QByteArray nameOf(const QTreeWidgetItem* item) {
+    const QByteArray path = pathOf(item);
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
 }  // namespace
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
@@ -36,16 +54,39 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
 
     auto* desktop = new QTreeWidgetItem(this, QStringList(QStringLiteral("Desktop")));
     const QByteArray home = QFile::encodeName(QDir::homePath());
-    addFolderItem(desktop, home, display(home));
-    auto* computer = new QTreeWidgetItem(desktop, QStringList(QStringLiteral("My Computer")));
-    addFolderItem(computer, "/", QStringLiteral("/"));
-    for (const std::string& volume : mountedVolumes()) {
-        const QByteArray path = QByteArray::fromStdString(volume);
-        addFolderItem(computer, path, display(path));
-    }
+    desktop->addChild(makeFolderItem(home, display(home)));
+    computer_ = new QTreeWidgetItem(desktop, QStringList(QStringLiteral("My Computer")));
     new QTreeWidgetItem(desktop, QStringList(QStringLiteral("Recycle Bin")));
+    refreshVolumes();
     desktop->setExpanded(true);
-    computer->setExpanded(true);
+    computer_->setExpanded(true);
+    checkExpanders(desktop);
+
+    // The kernel marks the mount table readable with an exception when a mount comes or goes.
+    mountsFd_ = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    if (mountsFd_ >= 0) {
+        mountWatch_ = new QSocketNotifier(mountsFd_, QSocketNotifier::Exception, this);
+        connect(mountWatch_, &QSocketNotifier::activated, this, [this] {
+            char buffer[4096];
+            ::lseek(mountsFd_, 0, SEEK_SET);
+            while (::read(mountsFd_, buffer, sizeof buffer) > 0) {
+            }
+            refreshVolumes();
+        });
+    }
+
+    showHiddenAction_ = new QAction(QStringLiteral("Show Hidden Folders"), this);
+    showHiddenAction_->setCheckable(true);
+    showHiddenAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    showHiddenAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(showHiddenAction_);
+    connect(showHiddenAction_, &QAction::toggled, this, &FolderTree::setShowHidden);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        menu.addAction(showHiddenAction_);
+        menu.exec(viewport()->mapToGlobal(at));
+    });
 
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::populate);
     // The selection, not the current item: Qt makes an item current without selecting it (when
@@ -53,29 +94,191 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::itemSelectionChanged, this, &FolderTree::selectionNotification);
 }
 
-QTreeWidgetItem* FolderTree::addFolderItem(QTreeWidgetItem* parent, const QByteArray& path,
-                                           const QString& label) {
-    auto* item = new QTreeWidgetItem(parent, QStringList(label));
+FolderTree::~FolderTree() {
+    alive_.reset();
+    if (mountsFd_ >= 0) {
+        ::close(mountsFd_);
+    }
+}
+
+QTreeWidgetItem* FolderTree::makeFolderItem(const QByteArray& path, const QString& label) {
+    auto* item = new QTreeWidgetItem(QStringList(label));
     item->setData(0, kPathRole, path);
     item->setData(0, kPopulatedRole, false);
-    item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     item->setToolTip(0, display(path));
     return item;
 }
 
+void FolderTree::refreshVolumes() {
+    std::vector<QByteArray> wanted{"/"};
+    for (const std::string& volume : mountedVolumes()) {
+        wanted.push_back(QByteArray::fromStdString(volume));
+    }
+    for (int i = computer_->childCount(); i-- > 0;) {
+        if (std::find(wanted.begin(), wanted.end(), pathOf(computer_->child(i))) == wanted.end()) {
+            removeItem(computer_->child(i));
+        }
+    }
+    for (size_t k = 0; k < wanted.size(); ++k) {
+        const int at = static_cast<int>(k);
+        if (at < computer_->childCount() && pathOf(computer_->child(at)) == wanted[k]) {
+            continue;
+        }
+        QTreeWidgetItem* item = nullptr;
+        for (int i = at + 1; i < computer_->childCount() && item == nullptr; ++i) {
+            if (pathOf(computer_->child(i)) == wanted[k]) {
+                item = computer_->takeChild(i);
+            }
+        }
+        computer_->insertChild(
+            at, item != nullptr ? item : makeFolderItem(wanted[k], display(wanted[k])));
+    }
+    checkExpanders(computer_);
+}
+
 void FolderTree::populate(QTreeWidgetItem* item) {
-    const QByteArray path = item->data(0, kPathRole).toByteArray();
+    const QByteArray path = pathOf(item);
     if (path.isEmpty() || item->data(0, kPopulatedRole).toBool()) {
         return;
     }
     item->setData(0, kPopulatedRole, true);
-    std::vector<std::string> names = listSubfolders(path.toStdString());
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        addFolderItem(item, childPath(path, name), QString::fromStdString(displayText(name)));
+    relist(item);
+}
+
+void FolderTree::removeItem(QTreeWidgetItem* item) {
+    // Qt would move the selection to a neighbour that the user never picked.
+    for (const QTreeWidgetItem* at = currentItem(); at != nullptr; at = at->parent()) {
+        if (at == item) {
+            setCurrentItem(nullptr);
+            break;
+        }
     }
-    if (names.empty()) {
-        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    delete item;
+}
+
+void FolderTree::relist(QTreeWidgetItem* item) {
+    std::vector<std::string> names = listSubfolders(pathOf(item).toStdString(), showHidden_);
+    std::sort(names.begin(), names.end());
+    // Both lists are sorted by name: walk them side by side.
+    int i = 0;
+    for (const std::string& name : names) {
+        const QByteArray wanted = QByteArray::fromStdString(name);
+        while (i < item->childCount() && nameOf(item->child(i)) < wanted) {
+            removeItem(item->child(i));
+        }
+        if (i < item->childCount() && nameOf(item->child(i)) == wanted) {
+            ++i;
+            continue;
+        }
+        item->insertChild(i++, makeFolderItem(childPath(pathOf(item), name),
+                                              QString::fromStdString(displayText(name))));
+    }
+    while (i < item->childCount()) {
+        removeItem(item->child(i));
+    }
+    checkExpanders(item);
+}
+
+void FolderTree::checkExpanders(QTreeWidgetItem* item) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < item->childCount(); ++i) {
+        const QByteArray path = pathOf(item->child(i));
+        if (!path.isEmpty()) {
+            paths.push_back(path.toStdString());
+        }
+    }
+    if (paths.empty()) {
+        emit expandersKnown(item);
+        return;
+    }
+    // The parent is found again by its path when the answer comes: items may go meanwhile.
+    const QByteArray parentPath = pathOf(item);
+    const QString parentName = item->text(0);
+    std::weak_ptr<int> alive = alive_;
+    const bool hidden = showHidden_;
+    const int generation = hiddenGeneration_;
+    std::thread([this, alive, paths = std::move(paths), parentPath, parentName, hidden,
+                 generation] {
+        std::vector<QByteArray> withSubfolders;
+        for (const std::string& path : paths) {
+            if (!listSubfolders(path, hidden, 1).empty()) {
+                withSubfolders.push_back(QByteArray::fromStdString(path));
+            }
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr || alive.expired()) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            app,
+            [this, alive, withSubfolders = std::move(withSubfolders), parentPath, parentName,
+             generation] {
+                if (alive.expired() || generation != hiddenGeneration_) {
+                    return;
+                }
+                QTreeWidgetItem* parent =
+                    parentPath.isEmpty()
+                        ? findItems(parentName,
+                                    Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive)
+                              .value(0)
+                        : itemForPath(parentPath);
+                if (parent == nullptr) {
+                    return;
+                }
+                for (int i = 0; i < parent->childCount(); ++i) {
+                    QTreeWidgetItem* child = parent->child(i);
+                    const bool has = std::find(withSubfolders.begin(), withSubfolders.end(),
+                                               pathOf(child)) != withSubfolders.end();
+                    if (has || !child->data(0, kPopulatedRole).toBool()) {
+                        child->setChildIndicatorPolicy(
+                            has ? QTreeWidgetItem::ShowIndicator
+                                : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+                    }
+                }
+                emit expandersKnown(parent);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+QTreeWidgetItem* FolderTree::itemForPath(const QByteArray& path) const {
+    QList<QTreeWidgetItem*> stack{invisibleRootItem()};
+    while (!stack.isEmpty()) {
+        QTreeWidgetItem* item = stack.takeLast();
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem* child = item->child(i);
+            const QByteArray p = pathOf(child);
+            if (p == path) {
+                return child;
+            }
+            if (p.isEmpty() || path.startsWith(p.endsWith('/') ? p : p + '/')) {
+                stack.append(child);
+            }
+        }
+    }
+    return nullptr;
+}
+
+void FolderTree::setShowHidden(bool on) {
+    if (on == showHidden_) {
+        return;
+    }
+    showHidden_ = on;
+    ++hiddenGeneration_;
+    showHiddenAction_->setChecked(on);
+    // Every listed folder again; what is open and selected stays, unless it was hidden.
+    QList<QTreeWidgetItem*> stack{invisibleRootItem()};
+    while (!stack.isEmpty()) {
+        QTreeWidgetItem* item = stack.takeLast();
+        if (item->data(0, kPopulatedRole).toBool()) {
+            relist(item);
+        } else if (item->childCount() > 0 && pathOf(item).isEmpty()) {
+            checkExpanders(item);
+        }
+        for (int i = 0; i < item->childCount(); ++i) {
+            stack.append(item->child(i));
+        }
     }
 }
 
@@ -85,7 +288,7 @@ QByteArray FolderTree::selectedText() const {
         return {};
     }
     const QTreeWidgetItem* item = selected.first();
-    const QByteArray path = item->data(0, kPathRole).toByteArray();
+    const QByteArray path = pathOf(item);
     return path.isEmpty() ? item->text(0).toUtf8() : path;
 }
 
@@ -98,22 +301,21 @@ bool FolderTree::selectPath(const QByteArray& path) {
         QTreeWidgetItem* item = stack.takeLast();
         for (int i = 0; i < item->childCount(); ++i) {
             QTreeWidgetItem* child = item->child(i);
-            const QByteArray p = child->data(0, kPathRole).toByteArray();
+            const QByteArray p = pathOf(child);
             if (p.isEmpty()) {
                 stack.append(child);
             } else if ((path == p || path.startsWith(p.endsWith('/') ? p : p + '/')) &&
-                       (best == nullptr ||
-                        p.size() > best->data(0, kPathRole).toByteArray().size())) {
+                       (best == nullptr || p.size() > pathOf(best).size())) {
                 best = child;
             }
         }
     }
-    while (best != nullptr && best->data(0, kPathRole).toByteArray() != path) {
+    while (best != nullptr && pathOf(best) != path) {
         populate(best);
         best->setExpanded(true);
         QTreeWidgetItem* next = nullptr;
         for (int i = 0; i < best->childCount() && next == nullptr; ++i) {
-            const QByteArray p = best->child(i)->data(0, kPathRole).toByteArray();
+            const QByteArray p = pathOf(best->child(i));
             if (path == p || path.startsWith(p + '/')) {
                 next = best->child(i);
             }
@@ -131,7 +333,7 @@ bool FolderTree::selectVirtual(const QString& name) {
     const auto found =
         findItems(name, Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive);
     for (QTreeWidgetItem* item : found) {
-        if (item->data(0, kPathRole).toByteArray().isEmpty()) {
+        if (pathOf(item).isEmpty()) {
             setCurrentItem(item);
             return true;
         }

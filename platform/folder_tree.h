@@ -2,10 +2,18 @@
 // root and the mounted volumes) and "Recycle Bin" below it. A file-system item reports its full
 // path as its text, without a trailing "/" except for "/" itself; a virtual item reports its
 // display name.
+//
+// A folder shows an expander only when it has a subfolder to show. That is found out off the
+// user-interface thread, so a slow or dead mount never blocks the page; until then a folder has
+// none. "My Computer" follows volumes as they are mounted and unmounted.
 #pragma once
 
 #include <QByteArray>
 #include <QTreeWidget>
+#include <memory>
+
+class QAction;
+class QSocketNotifier;
 
 namespace chronosift::platform {
 
@@ -13,6 +21,7 @@ class FolderTree : public QTreeWidget {
     Q_OBJECT
   public:
     explicit FolderTree(QWidget* parent = nullptr);
+    ~FolderTree() override;
 
     // The text of the selected item: a path as bytes, or a display name; empty with none.
     QByteArray selectedText() const;
@@ -23,17 +32,43 @@ class FolderTree : public QTreeWidget {
     // Selects the top-level virtual item with this display name.
     bool selectVirtual(const QString& name);
 
+    // Folders whose names begin with "." are listed too ("Show Hidden Folders", Ctrl+H).
+    bool showHidden() const { return showHidden_; }
+    void setShowHidden(bool on);
+    QAction* showHiddenAction() const { return showHiddenAction_; }
+
+    // Reads the mount table again and brings "My Computer" up to date.
+    void refreshVolumes();
+
     // The user's desktop folder, for "Desktop".
     static QByteArray desktopPath();
 
   signals:
     // Raised after the selection has changed.
     void selectionNotification();
+    // Raised when the expanders of an item's children are known (for tests).
+    void expandersKnown(QTreeWidgetItem* parent);
 
   private:
-    QTreeWidgetItem* addFolderItem(QTreeWidgetItem* parent, const QByteArray& path,
-                                   const QString& label);
+    QTreeWidgetItem* makeFolderItem(const QByteArray& path, const QString& label);
     void populate(QTreeWidgetItem* item);
+    // Brings a listed item's children in line with its folder now, keeping the items (and what
+    // is open and selected below them) of folders that are still there.
+    void relist(QTreeWidgetItem* item);
+    // Deletes an item; a selection inside it is cleared, not passed on.
+    void removeItem(QTreeWidgetItem* item);
+    // Finds out, off this thread, which of the item's children have subfolders.
+    void checkExpanders(QTreeWidgetItem* item);
+    QTreeWidgetItem* itemForPath(const QByteArray& path) const;
+
+    QTreeWidgetItem* computer_ = nullptr;
+    bool showHidden_ = false;
+    int hiddenGeneration_ = 0;  // answers given for another setting are dropped
+    QAction* showHiddenAction_;
+    QSocketNotifier* mountWatch_ = nullptr;
+    int mountsFd_ = -1;
+    // Answers from the background come back only while this lives.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace chronosift::platform

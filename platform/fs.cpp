@@ -342,7 +342,7 @@ bool Folder::onPseudoFileSystem() const {
     }
 }
 
-std::vector<std::string> listSubfolders(const std::string& path) {
+std::vector<std::string> listSubfolders(const std::string& path, bool hidden, size_t limit) {
     std::vector<std::string> names;
     int error = 0;
     Folder folder = Folder::openPath(path, error);
@@ -352,8 +352,8 @@ std::vector<std::string> listSubfolders(const std::string& path) {
     std::string_view name;
     EntryKind kind;
     uint64_t inode = 0;
-    while (folder.next(name, kind, inode, error)) {
-        if (name[0] == '.') {
+    while (names.size() < limit && folder.next(name, kind, inode, error)) {
+        if (name[0] == '.' && !hidden) {
             continue;
         }
         if (kind == EntryKind::Folder ||
@@ -362,62 +362,6 @@ std::vector<std::string> listSubfolders(const std::string& path) {
         }
     }
     return names;
-}
-
-namespace {
-
-// /proc/self/mounts writes blanks, tabs, newlines and backslashes as octal escapes.
-std::string unescapeMountField(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            const std::string digits = field.substr(i + 1, 3);
-            if (digits.find_first_not_of("01234567") == std::string::npos) {
-                out.push_back(static_cast<char>(std::stoi(digits, nullptr, 8)));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(field[i]);
-    }
-    return out;
-}
-
-}  // namespace
-
-std::vector<std::string> mountedVolumes() {
-    static const char* const kSkipTypes[] = {
-        "proc",      "sysfs",       "devtmpfs", "devpts",   "cgroup",    "cgroup2",    "debugfs",
-        "tracefs",   "securityfs",  "pstore",   "bpf",      "configfs",  "fusectl",    "mqueue",
-        "hugetlbfs", "binfmt_misc", "autofs",   "efivarfs", "selinuxfs", "rpc_pipefs", "nsfs",
-        "tmpfs",     "ramfs",       "squashfs", "overlay"};
-    static const char* const kSystemPrefixes[] = {"/proc", "/sys",  "/dev",    "/run",
-                                                  "/boot", "/snap", "/var/lib"};
-    std::vector<std::string> volumes;
-    std::ifstream mounts("/proc/self/mounts");
-    std::string line;
-    while (std::getline(mounts, line)) {
-        std::istringstream fields(line);
-        std::string source, target, type;
-        if (!(fields >> source >> target >> type)) {
-            continue;
-        }
-        target = unescapeMountField(target);
-        bool skip = target == "/";
-        for (const char* t : kSkipTypes) {
-            skip = skip || type == t;
-        }
-        for (const char* prefix : kSystemPrefixes) {
-            const std::string p(prefix);
-            if (target == p || target.starts_with(p + "/")) {
-                skip = skip || !target.starts_with("/run/media/");
-            }
-        }
-        if (!skip && std::find(volumes.begin(), volumes.end(), target) == volumes.end()) {
-            volumes.push_back(target);
-        }
-    }
-    return volumes;
 }
 
 size_t raiseOpenFileLimit() {

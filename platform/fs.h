@@ -9,6 +9,7 @@
 // - Every failure comes back as an errno value; nothing throws, nothing prints.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,13 +20,10 @@ namespace chronosift::platform {
 // The process's working folder, as bytes ("" when it cannot be read).
 std::string currentFolder();
 
-// The names of the subfolders of a folder, hidden ones and links left out, in enumeration order.
-// Empty when the folder cannot be read.
-std::vector<std::string> listSubfolders(const std::string& path);
-
-// Mount points of the mounted volumes a user would browse: not "/", not kernel pseudo file
-// systems, not the system's own mounts below /proc, /sys, /dev, /run (but /run/media) and /boot.
-std::vector<std::string> mountedVolumes();
+// The names of the subfolders of a folder, links left out and hidden ones too unless `hidden`,
+// in enumeration order, at most `limit` of them. Empty when the folder cannot be read.
+std::vector<std::string> listSubfolders(const std::string& path, bool hidden = false,
+                                        size_t limit = SIZE_MAX);
 
 // Raises this process's limit of open descriptors as far as it may go, and returns the limit.
 size_t raiseOpenFileLimit();

@@ -1,4 +1,5 @@
 #include "folders/selection.h"
+#include "platform/volumes.h"
 
 #include <gtest/gtest.h>
 
@@ -28,3 +29,43 @@ TEST(FolderSelection, RowsEndInExactlyOneSlash) {
 
 }  // namespace
 }  // namespace chronosift
+
+namespace chronosift::platform {
+namespace {
+
+TEST(Volumes, ShownAsAFileManagerShowsThem) {
+    const MountViewer user{"/home/ann", "ann", false};
+    const MountViewer root{"/root", "root", true};
+    struct Case {
+        MountEntry mount;
+        bool forUser;
+        bool forRoot;
+    };
+    const Case cases[] = {
+        {{"/dev/sdb1", "/media/ann/USB", "vfat", "rw"}, true, true},
+        {{"/dev/sdb1", "/run/media/ann/USB", "vfat", "rw"}, true, true},
+        {{"/dev/sdc1", "/run/media/bob/USB", "vfat", "rw"}, false, true},
+        {{"/dev/sdd1", "/mnt", "ext4", "rw"}, true, true},
+        {{"/dev/sdd1", "/mnt/backup", "ext4", "rw"}, true, true},
+        {{"tmpfs", "/home/ann/scratch", "tmpfs", "rw"}, true, false},
+        {{"server:/x", "/home/annex/x", "nfs4", "rw"}, false, false},  // not below /home/ann
+        {{"server:/x", "/srv/share", "nfs4", "rw,x-gvfs-show"}, true, true},
+        {{"/dev/sdb1", "/media/ann/USB", "vfat", "rw,x-gvfs-hide"}, false, false},
+        {{"/dev/sda1", "/", "ext4", "rw"}, false, false},
+        {{"/dev/sda2", "/boot", "ext4", "rw"}, false, false},
+        {{"tmpfs", "/run/user/1000", "tmpfs", "rw"}, false, false},
+        {{"tmpfs", "/dev/shm", "tmpfs", "rw"}, false, false},
+        {{"proc", "/proc", "proc", "rw"}, false, false},
+        {{"sysfs", "/mnt/sys", "sysfs", "rw"}, false, false},
+        {{"/dev/loop3", "/snap/core/1", "squashfs", "ro"}, false, false},
+        {{"/dev/loop4", "/media/ann/iso", "iso9660", "ro"}, false, false},
+        {{"/dev/sdb1", "/home/ann/.local/mnt", "ext4", "rw"}, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(shouldDisplayMount(c.mount, user), c.forUser) << c.mount.mountPoint;
+        EXPECT_EQ(shouldDisplayMount(c.mount, root), c.forRoot) << c.mount.mountPoint;
+    }
+}
+
+}  // namespace
+}  // namespace chronosift::platform

@@ -1,5 +1,6 @@
 // The two pages, offscreen, against the real widgets found by their names.
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QAbstractItemModelTester>
@@ -310,6 +311,87 @@ class PagesTest : public QObject {
         press(form1(), "Check1");
         QCOMPARE(rows(), QStringList{"/"});
         QCOMPARE(messages_.size(), 2);
+    }
+
+    // Hidden folders come with Ctrl+H; expanders show only where there is a subfolder to show.
+    void hiddenFoldersAndExpanders() {
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        const std::string root = tmp_->path();
+        for (const char* dir : {"/deep/inner", "/flat", "/.cache/x", "/onlyhidden/.git"}) {
+            makeDir(root + dir);
+        }
+        testsupport::makeFile(root + "/.cache/x/old", 978307200);
+        QVERIFY(tree->selectPath(QByteArray::fromStdString(root)));
+        QTreeWidgetItem* item = tree->currentItem();
+        item->setExpanded(true);
+        const auto children = [&] {
+            QStringList out;
+            for (int i = 0; i < item->childCount(); ++i) {
+                out << item->child(i)->text(0);
+            }
+            return out;
+        };
+        const auto expander = [&](const QString& name) {
+            for (int i = 0; i < item->childCount(); ++i) {
+                if (item->child(i)->text(0) == name) {
+                    return item->child(i)->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+                }
+            }
+            return false;
+        };
+        QCOMPARE(children(), (QStringList{"deep", "flat", "onlyhidden"}));
+        QTRY_VERIFY(expander("deep"));
+        QVERIFY(!expander("flat") && !expander("onlyhidden"));
+
+        form1().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form1()));
+        QTest::keyClick(tree, Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(tree->showHidden());
+        QCOMPARE(children(), (QStringList{".cache", "deep", "flat", "onlyhidden"}));
+        QCOMPARE(tree->selectedText(), QByteArray::fromStdString(root));  // still selected
+        QTRY_VERIFY(expander("onlyhidden"));
+        QVERIFY(expander(".cache") && !expander("flat"));
+
+        // A hidden folder added as a row is walked.
+        QVERIFY(tree->selectPath(QByteArray::fromStdString(root + "/.cache")));
+        press(form1(), "Check1");
+        QCOMPARE(rows(), QStringList{QString::fromStdString(root) + "/.cache/"});
+        next();
+        QCOMPARE(app_->index()->fileCount(), 1u);
+        press(*app_->form2(), "Check2");
+
+        tree->showHiddenAction()->trigger();  // and off again: the hidden item goes
+        QCOMPARE(children(), (QStringList{"deep", "flat", "onlyhidden"}));
+        QVERIFY(tree->selectedItems().isEmpty());
+    }
+
+    // "My Computer" follows a volume mounted and unmounted below the home folder.
+    void volumesFollowMounts() {
+        if (::geteuid() != 0) {
+            QSKIP("mounting needs root");
+        }
+        testsupport::ScopedEnv home("HOME", tmp_->path());
+        const std::string point = tmp_->path() + "/volume";
+        makeDir(point);
+        if (::mount("tmpfs", point.c_str(), "tmpfs", 0, "size=1m") != 0) {
+            QSKIP("cannot mount a tmpfs here");
+        }
+        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        QTreeWidgetItem* computer =
+            tree->findItems("My Computer", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        QVERIFY(computer != nullptr);
+        const auto shown = [&] {
+            for (int i = 0; i < computer->childCount(); ++i) {
+                if (computer->child(i)->text(0) == QString::fromStdString(point)) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        QTRY_VERIFY(shown());
+        QCOMPARE(computer->child(0)->text(0), QStringLiteral("/"));
+        ::umount2(point.c_str(), MNT_DETACH);
+        QTRY_VERIFY(!shown());
     }
 
     void desktopResolvesToTheDesktopFolder() {
