@@ -340,11 +340,17 @@ void Form2::runWithProgress(
 }
 
 void Form2::toggleSelected() {
-    const QItemSelection selection = list_->selectionModel()->selection();
-    if (selection.isEmpty()) {
-        return;
-    }
+    QItemSelection selection = list_->selectionModel()->selection();
     const QModelIndex current = list_->currentIndex();
+    if (selection.isEmpty()) {
+        // Nothing selected: the row with the focus frame, which Qt makes current without
+        // selecting it when the list takes the keyboard.
+        if (!current.isValid()) {
+            return;
+        }
+        selection.select(model_.index(current.row(), 0),
+                         model_.index(current.row(), model_.columnCount() - 1));
+    }
     const int lead = current.isValid() && list_->selectionModel()->isRowSelected(current.row())
                          ? current.row()
                          : selection.first().top();

@@ -112,8 +112,8 @@ for line in bus.splitlines():
 bus_pid = int(os.environ.get("DBUS_SESSION_BUS_PID", "0"))
 start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
 start(["openbox"])
-wait_for("the window manager", lambda: b"window id" in subprocess.run(
-    ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True).stdout)
+wait_for("the window manager", lambda: b"_NET_ACTIVE_WINDOW" in subprocess.run(
+    ["xprop", "-root", "_NET_SUPPORTED"], capture_output=True).stdout)
 env = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(work, "data"),
            XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_RUNTIME_DIR=work)
 start([program], env=env)

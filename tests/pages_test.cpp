@@ -737,7 +737,16 @@ class PagesTest : public QObject {
         on<QRadioButton>(f2, "Option2")->click();
         press(f2, "Check1");
         auto* list = on<QTreeView>(f2, "ListView1");
-        list->setFocus();
+        // Tabbed into, the list gives its first row the focus frame but no selection; Space
+        // checks that row.
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        button(f2, "Check1")->setFocus();
+        QTest::keyClick(button(f2, "Check1"), Qt::Key_Tab);
+        QVERIFY(list->selectionModel()->selection().isEmpty());
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(results.checkedRows(), std::vector<int>{list->currentIndex().row()});
+        results.setAllChecked(false);
         list->setCurrentIndex(results.index(1, 0));
         list->selectionModel()->select(results.index(3, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
