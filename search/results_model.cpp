@@ -227,66 +227,128 @@ void ResultsModel::insertFiles(const std::vector<FileId>& files) {
 }
 
 std::vector<uint32_t> ResultsModel::sortedOrder(int column) const {
-    std::vector<uint32_t> order(ids_.size());
-    for (uint32_t r = 0; r < order.size(); ++r) {
-        order[r] = r;
-    }
-    const auto byId = [this](uint32_t a, uint32_t b) {
-        return ids_[a] != ids_[b] ? ids_[a] < ids_[b] : a < b;
+    // Keys sit beside the rows they belong to, so the sort runs over one array in memory.
+    struct Key {
+        uint64_t key;
+        FileId id;
+        uint32_t row;
+        bool operator<(const Key& o) const {
+            return key != o.key ? key < o.key : id != o.id ? id < o.id : row < o.row;
+        }
     };
+    std::vector<Key> keys(ids_.size());
     if (column < 0 || column > 2 || index_ == nullptr) {
-        std::sort(order.begin(), order.end(), byId);
-    } else if (column == 1 || column == 2) {
-        std::vector<uint64_t> keys(ids_.size());
-        for (size_t r = 0; r < ids_.size(); ++r) {
-            // Times are signed: flipping the sign bit orders them as unsigned keys.
-            keys[r] = column == 2
-                          ? index_->size(ids_[r])
-                          : static_cast<uint64_t>(index_->time(ids_[r])) ^ (uint64_t{1} << 63);
-        }
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            return keys[a] != keys[b] ? keys[a] < keys[b] : byId(a, b);
-        });
-    } else {
-        // By folder path (each with its "/", as the file paths begin), then by name.
-        const size_t folders = index_->folderCount();
-        std::string paths;
-        std::vector<size_t> starts(folders + 1);
-        for (FolderId f = 0; f < folders; ++f) {
-            starts[f] = paths.size();
-            index_->appendFolderPath(f, paths);
-            paths.push_back('/');
-        }
-        starts[folders] = paths.size();
-        const auto pathOf = [&](FolderId f) {
-            return std::string_view(paths).substr(starts[f], starts[f + 1] - starts[f]);
-        };
-        std::vector<FolderId> byPath(folders);
-        for (FolderId f = 0; f < folders; ++f) {
-            byPath[f] = f;
-        }
-        std::sort(byPath.begin(), byPath.end(),
-                  [&](FolderId a, FolderId b) { return pathOf(a) < pathOf(b); });
-        std::vector<uint32_t> rank(folders);
-        for (uint32_t k = 0; k < folders; ++k) {
-            rank[byPath[k]] = k;
-        }
-        paths = {};
-        std::vector<FolderId> folderOfRow(ids_.size());
-        for (size_t r = 0; r < ids_.size(); ++r) {
-            folderOfRow[r] = index_->folderOf(ids_[r]);
-        }
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            const FolderId fa = folderOfRow[a];
-            const FolderId fb = folderOfRow[b];
-            if (fa != fb) {
-                return rank[fa] < rank[fb];
+        column = -1;
+    }
+    std::vector<uint32_t> rank;  // for the path: each folder's place in path order
+    if (column == 0) {
+        // Paths compare as they begin, folder path and "/": that is the folders in pre-order,
+        // the rows' folders and each folder's subfolders ordered by name and "/".
+        const auto slashed = [](std::string_view name, std::string_view other) {
+            const size_t n = std::min(name.size(), other.size());
+            const int c = name.substr(0, n).compare(other.substr(0, n));
+            if (c != 0 || name.size() == other.size()) {
+                return c < 0;
             }
-            const FileIndex::Folder& f = index_->folder(fa);
-            const std::string_view na = f.fileName(ids_[a] - f.firstFile);
-            const std::string_view nb = f.fileName(ids_[b] - f.firstFile);
-            return na != nb ? na < nb : byId(a, b);
-        });
+            // One is the start of the other: "/" against the longer one's next byte.
+            return name.size() < other.size() ? '/' < other[n] : name[n] < '/';
+        };
+        const auto byName = [&](FolderId a, FolderId b) {
+            return slashed(index_->folder(a).folderName(), index_->folder(b).folderName());
+        };
+        std::vector<FolderId> stack;
+        for (const FileIndex::Row& row : index_->rows()) {
+            if (row.root != kNoFolder) {
+                stack.push_back(row.root);
+            }
+        }
+        std::sort(stack.begin(), stack.end(), [&](FolderId a, FolderId b) { return byName(b, a); });
+        rank.resize(index_->folderCount());
+        uint32_t next = 0;
+        std::vector<FolderId> children;
+        while (!stack.empty()) {
+            const FolderId f = stack.back();
+            stack.pop_back();
+            rank[f] = next++;
+            const FileIndex::Folder& folder = index_->folder(f);
+            children.clear();
+            for (uint32_t c = 0; c < folder.childCount; ++c) {
+                children.push_back(folder.childBegin + c);
+            }
+            std::sort(children.begin(), children.end(), byName);
+            stack.insert(stack.end(), children.rbegin(), children.rend());
+        }
+    }
+    // The rows by file id (a radix sort, two passes of 16 bits), so that the folders are walked
+    // once, in step, rather than looked up for every row.
+    std::vector<std::pair<FileId, uint32_t>> byId(ids_.size());
+    for (size_t r = 0; r < ids_.size(); ++r) {
+        byId[r] = {ids_[r], static_cast<uint32_t>(r)};
+    }
+    if (!std::is_sorted(byId.begin(), byId.end())) {
+        std::vector<std::pair<FileId, uint32_t>> spare(byId.size());
+        for (const int shift : {0, 16}) {
+            std::vector<size_t> start(65537, 0);
+            for (const auto& e : byId) {
+                ++start[((e.first >> shift) & 0xFFFF) + 1];
+            }
+            for (size_t b = 1; b < start.size(); ++b) {
+                start[b] += start[b - 1];
+            }
+            for (const auto& e : byId) {
+                spare[start[(e.first >> shift) & 0xFFFF]++] = e;
+            }
+            byId.swap(spare);
+        }
+    }
+    FolderId folder = 0;
+    for (const auto& [id, row] : byId) {
+        uint64_t key = 0;
+        if (column >= 0) {
+            while (id - index_->folder(folder).firstFile >= index_->folder(folder).fileCount) {
+                ++folder;
+            }
+            const FileIndex::Folder& f = index_->folder(folder);
+            if (column == 0) {
+                key = rank[folder];
+            } else if (column == 1) {
+                // Times are signed: flipping the sign bit orders them as unsigned keys.
+                key = static_cast<uint64_t>(f.fileTime(id - f.firstFile)) ^ (uint64_t{1} << 63);
+            } else {
+                key = f.fileSize(id - f.firstFile);
+            }
+        }
+        keys[row] = {key, id, row};
+    }
+    if (column < 0) {
+        keys.clear();
+        for (const auto& [id, row] : byId) {
+            keys.push_back({0, id, row});
+        }
+    } else {
+        std::sort(keys.begin(), keys.end());
+    }
+    if (column == 0) {
+        // Within one folder, by name.
+        for (size_t begin = 0; begin < keys.size();) {
+            size_t end = begin + 1;
+            while (end < keys.size() && keys[end].key == keys[begin].key) {
+                ++end;
+            }
+            if (end - begin > 1) {
+                const FileIndex::Folder& f = index_->folder(index_->folderOf(keys[begin].id));
+                std::stable_sort(
+                    keys.begin() + static_cast<ptrdiff_t>(begin),
+                    keys.begin() + static_cast<ptrdiff_t>(end), [&](const Key& a, const Key& b) {
+                        return f.fileName(a.id - f.firstFile) < f.fileName(b.id - f.firstFile);
+                    });
+            }
+            begin = end;
+        }
+    }
+    std::vector<uint32_t> order(keys.size());
+    for (size_t r = 0; r < keys.size(); ++r) {
+        order[r] = keys[r].row;
     }
     if (column >= 0 && sortOrder_ == Qt::DescendingOrder) {
         std::reverse(order.begin(), order.end());
