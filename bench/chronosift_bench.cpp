@@ -618,8 +618,10 @@ int main(int argc, char** argv) {
         "Check All %.3f ms; %.2f bytes per row\n",
         median(oursPress), 100.0 * median(oursPress) / median(oursBuild), median(oursCheckAll),
         found > 0 ? static_cast<double>(modelBytes) / found : 0.0);
-    std::printf("sorting the %llu rows, ms (path asc, desc, time asc, desc, size asc, desc):%s",
-                static_cast<unsigned long long>(found), sortLine.c_str());
+    std::printf(
+        "sorting all %llu indexed files as rows, ms (path asc, desc, time asc, desc, "
+        "size asc, desc):%s",
+        static_cast<unsigned long long>(indexed), sortLine.c_str());
     rowRemovalBenchmark();
     trashBenchmark(self, trashFiles);
     const bool countOk = found == expected;

@@ -1,7 +1,6 @@
-// Real temporary folder trees for tests, with set modification times.
+// Real temporary folder trees for tests, with set modification times, and the few other things
+// of the system that the tests need.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -19,63 +18,23 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + relative
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
   private:
     std::string path_;
 };
 
-// Creates a folder (and its parents); fails the test on error.
-void makeDir(const std::string& path);
-// Creates a file with the given bytes and sets its modification time (UTC seconds).
+// These fail the test on error. Times are UTC seconds.
+void makeDir(const std::string& path);  // with its parents
 void makeFile(const std::string& path, int64_t mtime = 1151625600, const std::string& bytes = "");
-// Sets the modification time of an entry itself, links included.
-void setTime(const std::string& path, int64_t mtime);
+void setTime(const std::string& path, int64_t mtime);  // of the entry itself, links included
 void makeLink(const std::string& target, const std::string& path);
 
-// UTC seconds of a local wall time in the zone of TZ now.
+// UTC seconds of a wall time in the zone of TZ now, or in UTC.
 int64_t localTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-// UTC seconds of a UTC wall time.
 int64_t utcTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
-// Sets TZ for the scope and restores it afterwards.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone);
-    ~ScopedTimeZone();
-
-  private:
-    std::string old_;
-    bool had_ = false;
-};
-
-// The enumeration order of a folder as readdir gives it, "." and ".." left out.
-std::vector<std::string> listFolder(const std::string& path);
-
-// Runs `check` in a child process as the unprivileged user "nobody" when running as root, or
-// directly otherwise. Returns "" when the check returned 0, or what went wrong. Sets `skipped`
-// with a reason when privileges cannot be dropped.
-std::string runUnprivileged(const std::function<int()>& check, std::string& skipped);
-
-// Sets or clears the immutable attribute of a file, which stops even root from moving it. False
-// where the file system or the privileges do not allow it.
-bool setImmutable(const std::string& path, bool on);
-
-// Gives a tree to "nobody" so that an unprivileged check can read it (no-op when not root).
-void handToUnprivileged(const std::string& path);
-
-struct Output {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-// Runs a program with arguments (bytes), feeding it `input`, and collects its output and exit
-// code. `extraEnv` entries ("NAME=value") replace inherited ones.
-Output runProgram(const std::vector<std::string>& argv,
-                  const std::vector<std::string>& extraEnv = {}, const std::string& input = {});
-
-// Sets an environment variable for the scope and restores it afterwards.
+// Sets an environment variable for the scope and restores it afterwards; TZ takes effect at once.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::string& value);
@@ -86,5 +45,31 @@ class ScopedEnv {
     std::string old_;
     bool had_ = false;
 };
+
+struct ScopedTimeZone : ScopedEnv {
+    explicit ScopedTimeZone(const char* zone) : ScopedEnv("TZ", zone) {}
+};
+
+// The names in a folder in readdir's order, "." and ".." left out.
+std::vector<std::string> listFolder(const std::string& path);
+
+// Runs `check` in a child process as the user "nobody" when root (whom permissions do not
+// stop), or directly otherwise: "" when it returned 0, else what went wrong. `skipped` says why
+// when privileges could not be dropped.
+std::string runUnprivileged(const std::function<int()>& check, std::string& skipped);
+// Gives a tree to "nobody" so that such a check can read it (nothing unless root).
+void handToUnprivileged(const std::string& path);
+// The immutable attribute stops even root from moving a file. False where it cannot be set.
+bool setImmutable(const std::string& path, bool on);
+
+struct Output {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+// Runs a program (argv[0] a path) with `input` on its standard input; `extraEnv` entries
+// ("NAME=value") replace inherited ones.
+Output runProgram(const std::vector<std::string>& argv,
+                  const std::vector<std::string>& extraEnv = {}, const std::string& input = {});
 
 }  // namespace testsupport
