@@ -105,7 +105,9 @@ QTreeWidgetItem* FolderTree::makeFolderItem(const QByteArray& path, const QStrin
     auto* item = new QTreeWidgetItem(QStringList(label));
     item->setData(0, kPathRole, path);
     item->setData(0, kPopulatedRole, false);
-    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    // An expander until the check says there is nothing below: a key pressed before the answer
+    // comes still opens the folder.
+    item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     item->setToolTip(0, display(path));
     return item;
 }
@@ -177,6 +179,8 @@ void FolderTree::relist(QTreeWidgetItem* item) {
     while (i < item->childCount()) {
         removeItem(item->child(i));
     }
+    // Listed: its own children decide whether it has an expander.
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     checkExpanders(item);
 }
 
@@ -230,11 +234,9 @@ void FolderTree::checkExpanders(QTreeWidgetItem* item) {
                     QTreeWidgetItem* child = parent->child(i);
                     const bool has = std::find(withSubfolders.begin(), withSubfolders.end(),
                                                pathOf(child)) != withSubfolders.end();
-                    if (has || !child->data(0, kPopulatedRole).toBool()) {
-                        child->setChildIndicatorPolicy(
-                            has ? QTreeWidgetItem::ShowIndicator
-                                : QTreeWidgetItem::DontShowIndicatorWhenChildless);
-                    }
+                    child->setChildIndicatorPolicy(
+                        has ? QTreeWidgetItem::ShowIndicator
+                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
                 }
                 emit expandersKnown(parent);
             },

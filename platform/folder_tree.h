@@ -4,8 +4,8 @@
 // display name.
 //
 // A folder shows an expander only when it has a subfolder to show. That is found out off the
-// user-interface thread, so a slow or dead mount never blocks the page; until then a folder has
-// none. "My Computer" follows volumes as they are mounted and unmounted.
+// user-interface thread, so a slow or dead mount never blocks the page; until then a folder shows
+// one. "My Computer" follows volumes as they are mounted and unmounted.
 #pragma once
 
 #include <QByteArray>

@@ -5,6 +5,7 @@ through the screen-reader interface (AT-SPI): add a folder, type a date, find, r
 Usage: desktop_test.py PROGRAM. Exits 77 (skipped) when a needed tool is missing."""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -20,7 +21,7 @@ def need(*tools):
         sys.exit(SKIP)
 
 
-need("Xvfb", "openbox", "xdotool", "xprop", "dbus-launch", "/usr/libexec/at-spi-bus-launcher")
+need("Xvfb", "openbox", "xdotool", "xprop", "dbus-daemon", "/usr/libexec/at-spi-bus-launcher")
 try:
     import pyatspi
 except ImportError:
@@ -49,20 +50,41 @@ processes = []
 
 
 def start(argv, **kw):
-    p = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+    # Each in a session of its own, so that what it starts in turn goes with it.
+    p = subprocess.Popen(argv, stdout=kw.pop("stdout", subprocess.DEVNULL),
+                         stderr=kw.pop("stderr", subprocess.DEVNULL), start_new_session=True, **kw)
     processes.append(p)
     return p
 
 
 def cleanup():
     for p in reversed(processes):
-        p.kill()
-        p.wait()
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            try:
+                os.killpg(p.pid, sig)
+                p.wait(timeout=5)
+                break
+            except (ProcessLookupError, subprocess.TimeoutExpired):
+                pass
     shutil.rmtree(work, ignore_errors=True)
+
+
+def read_line(argv, option, log):
+    """Starts a server that writes one line (its display or address) to a descriptor."""
+    r, w = os.pipe()
+    out = open(os.path.join(work, log), "w")
+    start(argv + [option, str(w)], pass_fds=[w], stdout=out, stderr=out)
+    os.close(w)
+    with os.fdopen(r) as f:
+        return f.readline().strip()
 
 
 def fail(message):
     print("FAIL: " + message)
+    for log in ("xvfb.log", "openbox.log"):
+        path = os.path.join(work, log)
+        if os.path.exists(path):
+            print(log + ":\n" + open(path).read())
     # What the screen showed, for whoever reads the log.
     shot = os.environ.get("CHRONOSIFT_DESKTOP_SHOT", os.path.join(tempfile.gettempdir(),
                                                                    "chronosift-desktop-fail.png"))
@@ -73,7 +95,7 @@ def fail(message):
     sys.exit(1)
 
 
-def wait_for(what, check, seconds=15):
+def wait_for(what, check, seconds=30):
     end = time.time() + seconds
     while time.time() < end:
         try:
@@ -96,22 +118,20 @@ def typed(text):
     time.sleep(0.2)
 
 
-display = ":%d" % (100 + os.getpid() % 400)
-os.environ.update({"DISPLAY": display, "TZ": "UTC", "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8",
+os.environ.update({"TZ": "UTC", "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8",
                    "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_QPA_PLATFORM": "xcb"})
 os.environ.pop("QT_ACCESSIBILITY", None)
-start(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"])
-wait_for("the X server", lambda: subprocess.run(["xdotool", "getmouselocation"],
-                                                stdout=subprocess.DEVNULL,
-                                                stderr=subprocess.DEVNULL).returncode == 0)
-bus = subprocess.run(["dbus-launch", "--sh-syntax"], capture_output=True, text=True).stdout
-for line in bus.splitlines():
-    if line.startswith("DBUS_SESSION_BUS_ADDRESS=") or line.startswith("DBUS_SESSION_BUS_PID="):
-        key, value = line.rstrip(";").split("=", 1)
-        os.environ[key] = value.strip("'")
-bus_pid = int(os.environ.get("DBUS_SESSION_BUS_PID", "0"))
+# The servers choose a free display and bus address themselves and say which.
+os.environ["DISPLAY"] = ":" + read_line(
+    ["Xvfb", "-screen", "0", "1024x768x24", "-nolisten", "tcp"], "-displayfd", "xvfb.log")
+os.environ["DBUS_SESSION_BUS_ADDRESS"] = read_line(
+    ["dbus-daemon", "--session", "--nofork"], "--print-address", "bus.log")
+# Xvfb names its display before it takes connections; a client started too early gives up.
+wait_for("the X server", lambda: subprocess.run(["xprop", "-root"], capture_output=True)
+         .returncode == 0, 60)
 start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-start(["openbox"])
+wm_log = open(os.path.join(work, "openbox.log"), "w")
+start(["openbox"], stdout=wm_log, stderr=wm_log)
 wait_for("the window manager", lambda: b"_NET_ACTIVE_WINDOW" in subprocess.run(
     ["xprop", "-root", "_NET_SUPPORTED"], capture_output=True).stdout)
 env = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(work, "data"),
@@ -176,9 +196,4 @@ try:
         fail("caption: " + caption.name)
     print("PASS: typed 15 March 2021, found", ", ".join(os.path.basename(p) for p in expected))
 finally:
-    if bus_pid:
-        try:
-            os.kill(bus_pid, 15)
-        except ProcessLookupError:
-            pass
     cleanup()
