@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "index/build.h"
@@ -110,6 +112,19 @@ TEST(Find, SplitSearchGivesTheSameRowsInOrder) {
         EXPECT_EQ(split, whole);
         EXPECT_FALSE(whole.empty());
     }
+}
+
+// A file that vanished before its time was read counts as modified on 30 December 1899.
+TEST(Find, AFileWithoutATimeIsOfDayZero) {
+    TempDir tmp;
+    makeFile(tmp / "vanishes", 1000000000);
+    BuildOptions options;
+    options.afterListing = [&](std::string_view) { unlink((tmp / "vanishes").c_str()); };
+    const auto index = buildIndex({tmp.path() + "/"}, options);
+    ASSERT_EQ(index->time(0), kNoTime);
+    EXPECT_EQ(findMatches(*index, Criterion::Before, dayNumber({1899, 12, 31})).size(), 1u);
+    EXPECT_EQ(findMatches(*index, Criterion::On, dayNumber({1899, 12, 30})).size(), 1u);
+    EXPECT_EQ(findMatches(*index, Criterion::After, dayNumber({1899, 12, 30})).size(), 0u);
 }
 
 TEST(Find, CancelGivesNothing) {
