@@ -59,34 +59,27 @@ TEST(FindCommand, BadUsageExitsTwoWithOneLineAndTheUsage) {
     }
 }
 
-TEST(FindCommand, MissingOrNonFolderIsWarnedAndSkipped) {
-    TempDir tmp, other;
-    makeFile(tmp / "file", utcTime(2000, 1, 1, 12));
-    makeFile(other / "plain", utcTime(2000, 1, 1, 12));
-    const auto result = runProgram(
-        {kFind, "--before", "2010-01-01", other / "nothing", other / "plain", tmp.path()});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, tmp / "file\n");
-    EXPECT_EQ(result.err, "chronosift-find: warning: skipping " + other / "nothing/" +
-                              ": No such file or directory\n"
-                              "chronosift-find: warning: skipping " +
-                              other / "plain/" + ": Not a directory\n");
-}
-
-TEST(FindCommand, PrunesWithMessagesAndListsEachFileOnce) {
+// Folders as given: relative ones from the working folder, missing ones and files warned about
+// and skipped, nested ones pruned with the pages' messages, each file listed once.
+TEST(FindCommand, FoldersAsGiven) {
     TempDir tmp;
     makeDir(tmp / "a/b/c");
+    makeFile(tmp / "plain", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/one", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/two", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/c/three", utcTime(2000, 1, 1, 12));
-    const auto result =
-        runProgram({kFind, "--before", "2010-01-01", tmp / "a/b/c", tmp / "a", tmp / "a/b/"});
-    EXPECT_EQ(result.exitCode, 0);
+    const auto result = runProgram({"/bin/sh", "-c",
+                                    "cd '" + tmp.path() + "' && exec '" + kFind +
+                                        "' --before 2010-01-01 nothing plain ./a/b/c ./a ./a/b/"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(lines(result.out),
               (std::vector<std::string>{tmp / "a/one", tmp / "a/b/two", tmp / "a/b/c/three"}));
     const std::string tail =
         " will be removed because it is a subfolder of another folder that you added.";
-    EXPECT_EQ(result.err, tmp / "a/b/" + tail + "\n" + tmp / "a/b/c/" + tail + "\n");
+    EXPECT_EQ(result.err, tmp / "a/b/" + tail + "\n" + tmp / "a/b/c/" + tail + "\n" +
+                              "chronosift-find: warning: skipping " + tmp / "nothing/" +
+                              ": No such file or directory\nchronosift-find: warning: skipping " +
+                              tmp / "plain/: Not a directory\n");
 }
 
 TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
@@ -113,17 +106,6 @@ TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
     EXPECT_EQ(longLines[1], tmp / "midnight\t2005-05-06 09:00:00");
     EXPECT_EQ(longLines[2], tmp / "new\t2020-01-01 09:00:00");
     EXPECT_EQ(longLines[3], "break-\xFF\t2005-05-05 14:06:07");
-}
-
-TEST(FindCommand, RelativeFoldersAreTakenFromTheWorkingFolder) {
-    TempDir tmp;
-    makeDir(tmp / "rel");
-    makeFile(tmp / "rel/x", utcTime(2000, 1, 1, 12));
-    const auto result =
-        runProgram({"/bin/sh", "-c",
-                    "cd '" + tmp.path() + "' && exec '" + kFind + "' --before 2010-01-01 ./rel"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, tmp / "rel/x\n");
 }
 
 TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {

@@ -19,28 +19,6 @@ int32_t systemOffset(int64_t t) {
     return static_cast<int32_t>(local.tm_gmtoff);
 }
 
-TEST(LocalZone, BerlinWinterAndSummerUseTheirOwnOffset) {
-    ScopedTimeZone tz("Europe/Berlin");
-    LocalZone zone;
-    const int64_t january = utcTime(2021, 1, 15, 12, 0, 0);
-    const int64_t july = utcTime(2021, 7, 15, 12, 0, 0);
-    EXPECT_EQ(isoLocalText(zone.localSeconds(january)), "2021-01-15 13:00:00");
-    EXPECT_EQ(isoLocalText(zone.localSeconds(july)), "2021-07-15 14:00:00");
-}
-
-TEST(LocalZone, ChangesOffsetAtTheExactSecond) {
-    ScopedTimeZone tz("Europe/Berlin");
-    LocalZone zone;
-    // Summer time began on 2021-03-28 at 01:00:00 UTC.
-    const int64_t change = utcTime(2021, 3, 28, 1, 0, 0);
-    EXPECT_EQ(zone.offsetAt(change - 1), 3600);
-    EXPECT_EQ(zone.offsetAt(change), 7200);
-    // And ended on 2021-10-31 at 01:00:00 UTC.
-    const int64_t back = utcTime(2021, 10, 31, 1, 0, 0);
-    EXPECT_EQ(zone.offsetAt(back - 1), 7200);
-    EXPECT_EQ(zone.offsetAt(back), 3600);
-}
-
 TEST(LocalZone, MidnightChangeGivesTheDayTheClockShows) {
     // In Santiago summer time starts at local midnight, which never happens on that day: the
     // clock jumps from 23:59:59 to 01:00:00.

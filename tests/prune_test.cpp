@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "index/paths.h"
 
 namespace chronosift {
@@ -41,22 +43,20 @@ TEST(Prune, RowInsideALowerRowIsDroppedWithItsMessage) {
               "added.");
 }
 
-TEST(Prune, RowInsideAnUpperRowIsDroppedToo) {
-    // Comparing only with the rows below would keep /data/sub/ and list its files twice.
-    EXPECT_EQ(dropped({"/data/", "/data/sub/"}), (std::vector<size_t>{1}));
-    EXPECT_EQ(remaining({"/data/", "/data/sub/"}), (Rows{"/data/"}));
-}
-
+// Rows inside a row above or below go (comparing only with the rows below would list files
+// twice), the outermost stays, and of identical rows the lowest.
 TEST(Prune, EveryNestedRowGoesAndTheOutermostStays) {
-    // /a/b/c/ and /a/b/ both lie inside /a/.
-    EXPECT_EQ(dropped({"/a/b/c/", "/a/", "/a/b/"}), (std::vector<size_t>{2, 0}));
-    EXPECT_EQ(remaining({"/a/b/c/", "/a/", "/a/b/"}), (Rows{"/a/"}));
-}
-
-TEST(Prune, IdenticalRowsKeepTheLowest) {
-    EXPECT_EQ(dropped({"/x/", "/y/", "/x/"}), (std::vector<size_t>{0}));
-    EXPECT_EQ(dropped({"/x/", "/x/", "/x/"}), (std::vector<size_t>{1, 0}));
-    EXPECT_EQ(remaining({"/x/", "/x/sub/", "/x/"}), (Rows{"/x/"}));
+    const std::vector<std::tuple<Rows, std::vector<size_t>, Rows>> cases = {
+        {{"/data/", "/data/sub/"}, {1}, {"/data/"}},
+        {{"/a/b/c/", "/a/", "/a/b/"}, {2, 0}, {"/a/"}},
+        {{"/x/", "/y/", "/x/"}, {0}, {"/y/", "/x/"}},
+        {{"/x/", "/x/sub/", "/x/"}, {1, 0}, {"/x/"}},
+        {{"/home/", "/", "/tmp/x/"}, {2, 0}, {"/"}},
+    };
+    for (const auto& [rows, drops, left] : cases) {
+        EXPECT_EQ(dropped(rows), drops) << testing::PrintToString(rows);
+        EXPECT_EQ(remaining(rows), left) << testing::PrintToString(rows);
+    }
 }
 
 TEST(Prune, MessagesComeBottomUp) {
@@ -73,10 +73,6 @@ TEST(Prune, OnlyWholeFolderPrefixesNest) {
     EXPECT_TRUE(dropped({"/data2/", "/data/"}).empty());     // the "/" ends the folder name
     EXPECT_TRUE(dropped({"/x/a/", "/a/"}).empty());          // occurring inside is not nesting
     EXPECT_TRUE(dropped({"/a/", "/x/a/"}).empty());
-}
-
-TEST(Prune, TheRootHoldsEverything) {
-    EXPECT_EQ(remaining({"/home/", "/", "/tmp/x/"}), (Rows{"/"}));
 }
 
 TEST(Paths, RootFolderGivesASingleSlash) {

@@ -16,14 +16,6 @@ TrashOutcome outcome(TrashStatus s, std::string reason = {}) {
     return {s, std::move(reason), {}};
 }
 
-TEST(RecyclingBin, ExactlyTheRowsWhoseFilesAreGoneGo) {
-    const std::vector<int> rows{1, 4, 8, 9};
-    const std::vector<TrashOutcome> outcomes{
-        outcome(TrashStatus::Moved), outcome(TrashStatus::Failed, "Permission denied"),
-        outcome(TrashStatus::Missing, "No such file or directory"), outcome(TrashStatus::NotTried)};
-    EXPECT_EQ(rowsToRemove(rows, outcomes), (std::vector<int>{1, 8}));
-}
-
 TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
     EXPECT_EQ(failureMessage({"/a"}, {outcome(TrashStatus::Moved)}), "");
     EXPECT_EQ(

@@ -159,50 +159,43 @@ TEST_F(TrashTest, TakenNamesAreNeverOverwritten) {
     EXPECT_NE(info("a.4.txt").find("Path=" + work_ + "/d1/a.txt\n"), std::string::npos);
 }
 
-TEST_F(TrashTest, PathIsEscapedByteForByte) {
-    const std::vector<std::string> odd = {"caf\xE9", "with space", "100%", "a#b",
-                                          "q?",      "new\nline",  "-dash"};
-    for (const auto& n : odd) {
-        makeFile(work_ + "/" + n);
-    }
-    Trash trash;
-    for (const auto& n : odd) {
-        const TrashOutcome o = moveToTrash(trash, work_ + "/" + n);
-        ASSERT_EQ(o.status, TrashStatus::Moved) << n << ": " << o.reason;
-        EXPECT_TRUE(exists(trashDir() + "/files/" + n)) << "kept byte for byte: " << n;
-    }
-    EXPECT_NE(info("caf\xE9").find("/caf%E9\n"), std::string::npos);
-    EXPECT_NE(info("with space").find("/with%20space\n"), std::string::npos);
-    EXPECT_NE(info("100%").find("/100%25\n"), std::string::npos);
-    EXPECT_NE(info("a#b").find("/a%23b\n"), std::string::npos);
-    EXPECT_NE(info("q?").find("/q%3F\n"), std::string::npos);
-    EXPECT_NE(info("new\nline").find("/new%0Aline\n"), std::string::npos);
-    EXPECT_NE(info("-dash").find("/-dash\n"), std::string::npos);
-    if (!haveTrashCli()) {
-        GTEST_SKIP() << "trash-cli is not installed";
-    }
-    const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
-    for (const auto& n : {"with space", "100%", "a#b", "q?", "new\nline", "-dash"}) {
-        EXPECT_NE(listed.out.find(" " + work_ + "/" + n + "\n"), std::string::npos) << n;
-    }
-}
-
-TEST_F(TrashTest, LinksMoveAsLinks) {
-    makeDir(work_ + "/folder");
+// Every name moves byte for byte, links as links (their targets untouched), and Path= escapes
+// each byte that is not unreserved, as trash-cli reads it back.
+TEST_F(TrashTest, NamesMoveByteForByteAndPathIsEscaped) {
+    const std::vector<std::pair<std::string, std::string>> odd = {{"caf\xE9", "caf%E9"},
+                                                                  {"with space", "with%20space"},
+                                                                  {"100%", "100%25"},
+                                                                  {"a#b", "a%23b"},
+                                                                  {"q?", "q%3F"},
+                                                                  {"new\nline", "new%0Aline"},
+                                                                  {"-dash", "-dash"},
+                                                                  {"to-file", "to-file"},
+                                                                  {"to-nothing", "to-nothing"}};
     makeFile(work_ + "/target", 1000000000, "target bytes");
     testsupport::makeLink("target", work_ + "/to-file");
-    testsupport::makeLink("folder", work_ + "/to-folder");
     testsupport::makeLink("nothing", work_ + "/to-nothing");
     Trash trash;
-    for (const char* n : {"to-file", "to-folder", "to-nothing"}) {
-        const TrashOutcome o = moveToTrash(trash, work_ + "/" + n);
-        ASSERT_EQ(o.status, TrashStatus::Moved) << n << ": " << o.reason;
+    for (const auto& [name, escaped] : odd) {
+        if (!exists(work_ + "/" + name)) {
+            makeFile(work_ + "/" + name);
+        }
+        const TrashOutcome o = moveToTrash(trash, work_ + "/" + name);
+        ASSERT_EQ(o.status, TrashStatus::Moved) << name << ": " << o.reason;
         struct stat st;
-        ASSERT_EQ(lstat(o.trashedAs.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISLNK(st.st_mode)) << n;
+        ASSERT_EQ(lstat((trashDir() + "/files/" + name).c_str(), &st), 0) << name;
+        EXPECT_EQ(S_ISLNK(st.st_mode), name.starts_with("to-")) << name;
+        EXPECT_NE(info(name).find("/" + escaped + "\n"), std::string::npos) << name;
     }
     EXPECT_EQ(readFile(work_ + "/target"), "target bytes");
-    EXPECT_TRUE(exists(work_ + "/folder"));
+    if (haveTrashCli()) {
+        const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+        for (const auto& [name, escaped] : odd) {
+            // trash-cli shows names that are not UTF-8 its own way.
+            EXPECT_TRUE(name == "caf\xE9" ||
+                        listed.out.find(" " + work_ + "/" + name + "\n") != std::string::npos)
+                << name;
+        }
+    }
 }
 
 TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {
@@ -228,32 +221,6 @@ TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {
     EXPECT_TRUE(exists(work_ + "/d"));
 }
 
-TEST_F(TrashTest, ReadOnlyFolderKeepsTheFileAndLeavesNoRecord) {
-    makeDir(work_ + "/locked");
-    makeFile(work_ + "/locked/keep");
-    testsupport::handToUnprivileged(home_.path());
-    ASSERT_EQ(chmod(home_.path().c_str(), 0755), 0);
-    ASSERT_EQ(chmod((work_ + "/locked").c_str(), 0555), 0);
-    std::string skipped;
-    const std::string failure = testsupport::runUnprivileged(
-        [&] {
-            Trash trash;
-            const TrashOutcome o = moveToTrash(trash, work_ + "/locked/keep");
-            const bool ok = o.status == TrashStatus::Failed && o.reason == "Permission denied" &&
-                            exists(work_ + "/locked/keep") && names(trashDir() + "/info").empty();
-            if (!ok) {
-                std::fprintf(stderr, "outcome %d: %s\n", static_cast<int>(o.status),
-                             o.reason.c_str());
-            }
-            return ok ? 0 : 1;
-        },
-        skipped);
-    if (!skipped.empty()) {
-        GTEST_SKIP() << skipped;
-    }
-    EXPECT_EQ(failure, "");
-}
-
 // A tmpfs of its own stands for another volume.
 class VolumeTest : public TrashTest {
   protected:
@@ -273,26 +240,6 @@ class VolumeTest : public TrashTest {
     bool mounted_ = false;
     const std::string uid_ = std::to_string(geteuid());
 };
-
-TEST_F(VolumeTest, GoesToTheVolumeTrashWithARelativePath) {
-    makeDir(volume_ + "/sub");
-    makeFile(volume_ + "/sub/f", 1000000000, "on the volume");
-    struct stat before;
-    ASSERT_EQ(lstat((volume_ + "/sub/f").c_str(), &before), 0);
-    Trash trash;
-    const TrashOutcome o = moveToTrash(trash, volume_ + "/sub/f");
-    ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
-    const std::string can = volume_ + "/.Trash-" + uid_;
-    EXPECT_EQ(o.trashedAs, can + "/files/f");
-    struct stat canStat, after;
-    ASSERT_EQ(lstat(can.c_str(), &canStat), 0);
-    EXPECT_EQ(canStat.st_mode & 07777, 0700u);
-    EXPECT_EQ(canStat.st_uid, geteuid());
-    ASSERT_EQ(lstat(o.trashedAs.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino) << "moved, not copied";
-    EXPECT_NE(readFile(can + "/info/f.trashinfo").find("\nPath=sub/f\n"), std::string::npos);
-    EXPECT_TRUE(names(trashDir() + "/files").empty()) << "not the home trash";
-}
 
 TEST_F(VolumeTest, StickyDotTrashIsUsedOthersAreNot) {
     makeDir(volume_ + "/.Trash");
@@ -481,7 +428,8 @@ TEST_F(TrashTest, ADeadRunsRecordsGoOthersStay) {
                                         "live.trashinfo", "next.trashinfo"}));
 }
 
-// A tmpfs mounted a second time stands for one volume in two places.
+// A file on another volume goes to that volume's trash with a relative path; a tmpfs mounted a
+// second time stands for one volume in two places, each keeping its own paths.
 TEST_F(VolumeTest, EachMountOfAVolumeKeepsItsOwnPaths) {
     const std::string again = home_ / "again";
     makeDir(again);
@@ -500,6 +448,7 @@ TEST_F(VolumeTest, EachMountOfAVolumeKeepsItsOwnPaths) {
     umount2(again.c_str(), MNT_DETACH);
     ASSERT_EQ(outcomes[0].status, TrashStatus::Moved) << outcomes[0].reason;
     ASSERT_EQ(outcomes[1].status, TrashStatus::Moved) << outcomes[1].reason;
+    EXPECT_TRUE(names(trashDir() + "/files").empty()) << "not the home trash";
     EXPECT_EQ(outcomes[0].trashedAs, volume_ + can + "/files/f");
     EXPECT_EQ(outcomes[1].trashedAs, again + can + "/files/g");
     EXPECT_NE(readFile(volume_ + can + "/info/f.trashinfo").find("\nPath=sub/f\n"),
