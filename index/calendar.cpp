@@ -1,6 +1,5 @@
 #include "index/calendar.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace chronosift {
@@ -60,28 +59,6 @@ CivilDate civilDate(int64_t day) {
 
 int64_t dayNumberOfSeconds(int64_t seconds) {
     return floorDiv(seconds, kSecondsPerDay) + kUnixEpochDay;
-}
-
-double dateValueFromLocalTicks(int64_t localTicks) {
-    // The tick count read as milliseconds with four decimals, then as days since 1601-01-01.
-    const double millis = static_cast<double>(localTicks) / 10000.0;
-    const double value = millis / 86400000.0 - 109205.0;
-    // Years 100 to 9999, as date values: -657434 is 0100-01-01, 2958466 is 10000-01-01.
-    if (!std::isfinite(value) || value < -657434.0 || value >= 2958466.0) {
-        return 0.0;
-    }
-    return value;
-}
-
-double dateValueFromLocalSeconds(int64_t localSeconds) {
-    // 11,644,473,600 seconds lie between 1601-01-01 and 1970-01-01. Beyond the reach of the tick
-    // count the value is out of range anyway.
-    constexpr int64_t kEpochGap = 11644473600;
-    constexpr int64_t kLimit = INT64_MAX / 10000000 - kEpochGap;
-    if (localSeconds > kLimit || localSeconds < -kLimit) {
-        return 0.0;
-    }
-    return dateValueFromLocalTicks((localSeconds + kEpochGap) * 10000000);
 }
 
 std::optional<CivilDate> parseIsoDate(std::string_view text) {

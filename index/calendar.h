@@ -23,12 +23,6 @@ CivilDate civilDate(int64_t dayNumber);
 // The day number of a moment given as seconds since 1970-01-01 00:00:00 on the same clock.
 int64_t dayNumberOfSeconds(int64_t seconds);
 
-// The date value of a local tick count (100 ns since 1601-01-01 00:00:00 local time): ticks /
-// 864,000,000,000 − 109,205. Outside the years 100 to 9999 the value is 0 (day zero).
-double dateValueFromLocalTicks(int64_t localTicks);
-// The same for local seconds since 1970-01-01 00:00:00.
-double dateValueFromLocalSeconds(int64_t localSeconds);
-
 // "YYYY-MM-DD", strictly, years 1601 to 9999. Nothing for anything else.
 std::optional<CivilDate> parseIsoDate(std::string_view text);
 

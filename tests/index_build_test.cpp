@@ -173,27 +173,6 @@ TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
     }
 }
 
-TEST(IndexContents, VanishedFileKeepsItsPlaceWithoutATime) {
-    TempDir tmp;
-    for (const char* name : {"a", "b", "c"}) {
-        makeFile(tmp / name, 1300000000);
-    }
-    const std::vector<std::string> order = testsupport::listFolder(tmp.path());
-    BuildOptions options;
-    options.afterListing = [&](std::string_view folder) {
-        if (folder == tmp.path()) {
-            ASSERT_EQ(unlink((tmp / "b").c_str()), 0);
-        }
-    };
-    const auto index = build({tmp.path() + "/"}, options);
-    ASSERT_EQ(index->fileCount(), 3u);
-    for (FileId id = 0; id < 3; ++id) {
-        EXPECT_EQ(index->path(id), tmp / order[id]);
-        EXPECT_EQ(index->time(id), order[id] == "b" ? kNoTime : 1300000000) << order[id];
-    }
-    EXPECT_TRUE(index->errors().empty()) << "a vanished file is no read error";
-}
-
 TEST(IndexContents, AFolderSwappedDuringTheWalkIsNeverEntered) {
     TempDir tmp;
     const std::string row = tmp / "row";

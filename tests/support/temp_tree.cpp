@@ -15,8 +15,6 @@
 #include <ctime>
 #include <filesystem>
 
-extern char** environ;
-
 namespace testsupport {
 
 namespace {
@@ -186,26 +184,18 @@ std::string runUnprivileged(const std::function<int()>& check, std::string& skip
 
 Output runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                   const std::string& input) {
-    // Everything the child needs is made before the fork: it only redirects and runs.
+    // env(1) sets the extra variables; everything the child needs is made before the fork.
+    std::vector<std::string> command;
+    if (!extraEnv.empty()) {
+        command.push_back("/usr/bin/env");
+        command.insert(command.end(), extraEnv.begin(), extraEnv.end());
+    }
+    command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
+    for (auto& a : command) {
+        args.push_back(a.data());
     }
     args.push_back(nullptr);
-    std::vector<std::string> entries(extraEnv);
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        const std::string key = entry.substr(0, entry.find('=') + 1);
-        if (std::none_of(extraEnv.begin(), extraEnv.end(),
-                         [&](const std::string& x) { return x.starts_with(key); })) {
-            entries.push_back(entry);
-        }
-    }
-    std::vector<char*> env;
-    for (auto& e : entries) {
-        env.push_back(e.data());
-    }
-    env.push_back(nullptr);
     int fds[3];  // standard input, output and error, in files
     for (int& fd : fds) {
         fd = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -215,7 +205,7 @@ Output runProgram(const std::vector<std::string>& argv, const std::vector<std::s
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[0], 0), dup2(fds[1], 1), dup2(fds[2], 2);
-        execve(args[0], args.data(), env.data());
+        execv(args[0], args.data());
         _exit(127);
     }
     int status = 0;

@@ -67,8 +67,8 @@ struct Output {
     std::string out;
     std::string err;
 };
-// Runs a program (argv[0] a path) with `input` on its standard input; `extraEnv` entries
-// ("NAME=value") replace inherited ones.
+// Runs a program (argv[0] a path) with `input` on its standard input and `extraEnv` entries
+// ("NAME=value") in its environment.
 Output runProgram(const std::vector<std::string>& argv,
                   const std::vector<std::string>& extraEnv = {}, const std::string& input = {});
 
