@@ -40,13 +40,11 @@ def start(argv, log="/dev/null", **kw):
 
 def cleanup():
     for p in reversed(processes):
-        for sig in (signal.SIGTERM, signal.SIGKILL):
-            try:
-                os.killpg(p.pid, sig)
-                p.wait(timeout=5)
-                break
-            except (ProcessLookupError, subprocess.TimeoutExpired):
-                pass
+        try:
+            os.killpg(p.pid, signal.SIGKILL)  # with all that it started
+        except ProcessLookupError:
+            pass
+        p.wait()
     shutil.rmtree(work, ignore_errors=True)
 
 

@@ -419,25 +419,15 @@ class PagesTest : public QObject {
         QCOMPARE(messages_.size(), 1);
     }
 
-    void pruningMessagesBottomUp() {
-        const std::string a = tmp_->path() + "/a";
-        makeDir(a + "/b/c");
-        addRow(a + "/b/c");
-        addRow(a);
-        addRow(a + "/b");
-        next();
-        const QString tail =
-            " will be removed because it is a subfolder of another folder that you added.";
-        QCOMPARE(messages_, (QStringList{QString::fromStdString(a + "/b/") + tail,
-                                         QString::fromStdString(a + "/b/c/") + tail}));
-        QCOMPARE(rows(), QStringList{QString::fromStdString(a + "/")});
-    }
-
     // "Next  > >" shows the indexing caption with its count and the busy pointer, then the date
     // page at the folder page's place; Back and Next keep both pages as they were left.
     void nextBackNextKeepsBothPages() {
-        testsupport::makeFile(tmp_->path() + "/f");
-        addRow(tmp_->path());
+        const std::string a = tmp_->path() + "/a";
+        makeDir(a + "/b/c");
+        testsupport::makeFile(a + "/f");
+        addRow(a + "/b/c");  // nested rows go first, with a message each, from the bottom up
+        addRow(a);
+        addRow(a + "/b");
         const QPoint form1At = form1().pos();
         QStringList captions;
         QList<int> pointers;
@@ -453,6 +443,11 @@ class PagesTest : public QObject {
         QCOMPARE(captions.last(),
                  QStringLiteral("Chronosift [ Indexing Files ... Please be patient ... ] 1 file"));
         QVERIFY(pointers.contains(kBusyPointer));
+        const QString tail =
+            " will be removed because it is a subfolder of another folder that you added.";
+        QCOMPARE(messages_, (QStringList{QString::fromStdString(a + "/b/") + tail,
+                                         QString::fromStdString(a + "/b/c/") + tail}));
+        QCOMPARE(rows(), QStringList{QString::fromStdString(a + "/")});
         QCOMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
         QVERIFY(!form1().isVisible());
         QCOMPARE(form1().mousePointer(), kArrowPointer);
@@ -734,6 +729,8 @@ class PagesTest : public QObject {
         QTest::keyClick(on(f2, "ListView1"), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(names(), (QStringList{"big", "small", "a/locked", "keep"}));
         QCOMPARE(results.checkedRows(), (std::vector<int>{0, 1, 2}));
+        QCOMPARE(f2.windowTitle(),
+                 QStringLiteral("Chronosift [ 4 files found, 3.0 KB \u00b7 3 checked, 3.0 KB ]"));
         for (const auto& [name, size] : {std::pair{"big", 3000}, std::pair{"small", 10}}) {
             struct stat st;
             QCOMPARE(::lstat((root + "/" + name).c_str(), &st), 0);

@@ -187,19 +187,6 @@ class ResultsModelTest : public QObject {
         QCOMPARE(model.totals().checkedBytes, 1u);
         model.sort(-1);
         QCOMPARE(names(), inIndexOrder);
-
-        // Files put back come in checked, in their sorted place; totals follow.
-        model.sort(2, Qt::AscendingOrder);
-        const FileId a = model.fileAt(4);
-        model.removeRowsAt({4});
-        QCOMPARE(model.totals().bytes, 13u);
-        model.insertFiles({a});
-        QCOMPARE(names().back(), QStringLiteral("a"));
-        QVERIFY(model.isChecked(4));
-        QCOMPARE(model.totals().checkedBytes, 2001u);
-        QCOMPARE(model.totals().bytes, 2013u);
-        model.setAllChecked(false);
-        QCOMPARE(model.totals().checkedBytes, 0u);
     }
 
     void lastModifiedTexts() {
