@@ -69,8 +69,7 @@ def wait_for(what, check, seconds=30):
     fail("timed out waiting for " + what)
 
 
-def first_line(argv, option, log):
-    """Starts a server that says on a descriptor which display or address it chose."""
+def first_line(argv, option, log):  # a server that says which display or address it chose
     r, w = os.pipe()
     start(argv + [option, str(w)], log, pass_fds=[w])
     os.close(w)
@@ -92,10 +91,6 @@ def find(root, role, name=None):
         name is None or n.name == name or (callable(name) and name(n.name))))
 
 
-def application():
-    return next((a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "Chronosift"), None)
-
-
 os.environ.update({"TZ": "UTC", "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "QT_QPA_PLATFORM": "xcb",
                    "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
 os.environ["DISPLAY"] = ":" + first_line(
@@ -111,7 +106,8 @@ start([os.path.abspath(sys.argv[1])], env=dict(
     os.environ, HOME=os.path.join(work, "home"), XDG_DATA_HOME=os.path.join(work, "data"),
     XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_RUNTIME_DIR=work))
 try:
-    app = wait_for("the program on the accessibility bus", application)
+    app = wait_for("the program on the accessibility bus", lambda: next(
+        (a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "Chronosift"), None))
     page = wait_for("the folder page", lambda: find(app, "frame", "Chronosift"))
     if find(page, "push button", "Add Folder") is None or find(app, "check box") is not None:
         fail("\"Add Folder\" is not announced as a push button")

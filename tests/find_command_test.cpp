@@ -100,12 +100,10 @@ TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
     longForm =
         runProgram({kFind, "--after", "2005-05-04", "--long", tmp.path()}, {"TZ=Asia/Tokyo"});
     auto longLines = lines(longForm.out);
-    std::sort(longLines.begin(), longLines.end());
-    ASSERT_EQ(longLines.size(), 4u);  // the name with a newline spans two lines
-    EXPECT_EQ(longLines[0], tmp / "line");
-    EXPECT_EQ(longLines[1], tmp / "midnight\t2005-05-06 09:00:00");
-    EXPECT_EQ(longLines[2], tmp / "new\t2020-01-01 09:00:00");
-    EXPECT_EQ(longLines[3], "break-\xFF\t2005-05-05 14:06:07");
+    std::sort(longLines.begin(), longLines.end());  // the name with a newline spans two lines
+    EXPECT_EQ(longLines, (std::vector<std::string>{
+                             tmp / "line", tmp / "midnight\t2005-05-06 09:00:00",
+                             tmp / "new\t2020-01-01 09:00:00", "break-\xFF\t2005-05-05 14:06:07"}));
 }
 
 TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {

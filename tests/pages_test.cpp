@@ -356,19 +356,10 @@ class PagesTest : public QObject {
             QSKIP("cannot mount a tmpfs here");
         }
         auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
-        QTreeWidgetItem* computer =
-            tree->findItems("My Computer", Qt::MatchExactly | Qt::MatchRecursive).value(0);
-        QVERIFY(computer != nullptr);
         const auto shown = [&] {
-            for (int i = 0; i < computer->childCount(); ++i) {
-                if (computer->child(i)->text(0) == QString::fromStdString(point)) {
-                    return true;
-                }
-            }
-            return false;
+            return !tree->findItems(QString::fromStdString(point), Qt::MatchRecursive).isEmpty();
         };
         QTRY_VERIFY(shown());
-        QCOMPARE(computer->child(0)->text(0), QStringLiteral("/"));
         ::umount2(point.c_str(), MNT_DETACH);
         QTRY_VERIFY(!shown());
     }
@@ -376,9 +367,6 @@ class PagesTest : public QObject {
     void listOperationsAndRuleN() {
         PushButton* next = button(form1(), "Check4");
         auto* list = on<QTreeView>(form1(), "ListView1");
-        press(form1(), "Check1");  // nothing selected yet
-        QCOMPARE(messages_, QStringList{"Please select a folder."});
-        QVERIFY(!next->isEnabled());
 
         auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
         QVERIFY(tree->selectVirtual(QStringLiteral("Desktop")) &&
@@ -416,7 +404,7 @@ class PagesTest : public QObject {
         emit list->doubleClicked(only);
         QVERIFY(rows().isEmpty());
         QVERIFY(next->isEnabled());
-        QCOMPARE(messages_.size(), 1);
+        QVERIFY(messages_.isEmpty());
     }
 
     // "Next  > >" shows the indexing caption with its count and the busy pointer, then the date
@@ -581,12 +569,15 @@ class PagesTest : public QObject {
         ResultsModel& results = f2.results();
         on<QRadioButton>(f2, "Option2")->click();  // before 2006-06-30: all six
         press(f2, "Check1");
-        QCOMPARE(results.rowCount(), 6);
-        std::vector<FileId> first;
-        for (int r = 0; r < 6; ++r) {
-            first.push_back(results.fileAt(r));
-        }
-        QVERIFY(std::is_sorted(first.begin(), first.end()));  // index order
+        const auto ids = [&] {
+            std::vector<FileId> out;
+            for (int r = 0; r < results.rowCount(); ++r) {
+                out.push_back(results.fileAt(r));
+            }
+            return out;
+        };
+        const std::vector<FileId> first = ids();
+        QVERIFY(first.size() == 6 && std::is_sorted(first.begin(), first.end()));  // index order
 
         // Space checks the selected rows, or the row with the focus frame: tabbed into, the list
         // gives its first row the frame but no selection. Ctrl+A selects every row.
@@ -623,15 +614,11 @@ class PagesTest : public QObject {
 
         // The next press searches the new index, all rows unchecked; twice gives the same rows.
         press(f2, "Check1");
-        QCOMPARE(results.rowCount(), 7);
+        const std::vector<FileId> once = ids();
+        QVERIFY(once.size() == 7 && std::is_sorted(once.begin(), once.end()));
         QVERIFY(results.checkedRows().empty());
-        std::vector<FileId> again;
         press(f2, "Check1");
-        for (int r = 0; r < results.rowCount(); ++r) {
-            again.push_back(results.fileAt(r));
-        }
-        QCOMPARE(again.size(), 7u);
-        QVERIFY(std::is_sorted(again.begin(), again.end()));
+        QCOMPARE(ids(), once);
     }
 
     // The trash press and its undo, with sizes, sorting and the caption's totals on the way.

@@ -28,17 +28,10 @@ class ResultsModelTest : public QObject {
         return buildIndex({tmp_.path() + "/"});
     }
 
-    static std::vector<int> firstRows(int n) {
-        std::vector<int> rows(static_cast<size_t>(n));
-        std::iota(rows.begin(), rows.end(), 0);
-        return rows;
-    }
-
-    static std::vector<FileId> firstIds(size_t n) {
-        std::vector<FileId> ids(n);
-        for (size_t i = 0; i < n; ++i) {
-            ids[i] = static_cast<FileId>(i);
-        }
+    template <typename T = FileId>
+    static std::vector<T> firstIds(size_t n) {
+        std::vector<T> ids(n);
+        std::iota(ids.begin(), ids.end(), T{0});
         return ids;
     }
 
@@ -52,12 +45,11 @@ class ResultsModelTest : public QObject {
         model.setRows(index_, firstIds(200));
         QCOMPARE(model.rowCount(), 200);
         QCOMPARE(model.columnCount(), 3);
-        QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("Entire Filename"));
-        QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("Last Modified"));
-        QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
-                 QStringLiteral("Size"));
+        for (const auto& [column, title] : {std::pair{0, "Entire Filename"},
+                                            std::pair{1, "Last Modified"}, std::pair{2, "Size"}}) {
+            QCOMPARE(model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(),
+                     QString(title));
+        }
         QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
         QCOMPARE(model.data(model.index(5, 0), Qt::DisplayRole).toString(),
                  QString::fromStdString(index_->path(5)));
@@ -99,7 +91,7 @@ class ResultsModelTest : public QObject {
     // indexes (a view's selection); indexes of removed rows become invalid.
     void removingAnySetOfRows() {
         const std::vector<std::vector<int>> cases = {
-            {0, 2, 4, 63, 64, 127, 128, 199}, {10, 11, 12, 13, 14, 15}, {}, firstRows(200)};
+            {0, 2, 4, 63, 64, 127, 128, 199}, {10, 11, 12, 13, 14, 15}, {}, firstIds<int>(200)};
         for (const std::vector<int>& removed : cases) {
             ResultsModel model;
             QAbstractItemModelTester tester(&model,

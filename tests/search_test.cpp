@@ -6,7 +6,6 @@
 
 #include "index/build.h"
 #include "index/calendar.h"
-#include "search/day_rule.h"
 #include "search/find.h"
 #include "support/temp_tree.h"
 
@@ -16,22 +15,6 @@ namespace {
 using testsupport::localTime;
 using testsupport::makeFile;
 using testsupport::TempDir;
-
-TEST(DayRule, WholeDaysOnBothSides) {
-    const int64_t cutoff = dayNumber({2006, 6, 30});
-    EXPECT_TRUE(dayMatches(Criterion::After, cutoff + 1, cutoff));
-    EXPECT_FALSE(dayMatches(Criterion::After, cutoff, cutoff));
-    EXPECT_TRUE(dayMatches(Criterion::Before, cutoff - 1, cutoff));
-    EXPECT_FALSE(dayMatches(Criterion::Before, cutoff, cutoff));
-    EXPECT_TRUE(dayMatches(Criterion::On, cutoff, cutoff));
-    EXPECT_FALSE(dayMatches(Criterion::On, cutoff + 1, cutoff));
-    EXPECT_FALSE(dayMatches(Criterion::On, cutoff - 1, cutoff));
-    // A file without a time counts as day 0, 1899-12-30.
-    EXPECT_TRUE(dayMatches(Criterion::Before, 0, cutoff));
-    EXPECT_TRUE(dayMatches(Criterion::On, 0, dayNumber({1899, 12, 30})));
-    EXPECT_FALSE(dayMatches(Criterion::After, 0, dayNumber({1601, 1, 1})) &&
-                 dayMatches(Criterion::Before, 0, dayNumber({1601, 1, 1})));
-}
 
 class FindAroundMidnight : public ::testing::Test {
   protected:

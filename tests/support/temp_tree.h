@@ -1,5 +1,4 @@
-// Real temporary folder trees for tests, with set modification times, and the few other things
-// of the system that the tests need.
+// Real temporary folder trees with set modification times, and what else the tests need.
 #pragma once
 
 #include <cstdint>
@@ -53,14 +52,11 @@ struct ScopedTimeZone : ScopedEnv {
 // The names in a folder in readdir's order, "." and ".." left out.
 std::vector<std::string> listFolder(const std::string& path);
 
-// Runs `check` in a child process as the user "nobody" when root (whom permissions do not
-// stop), or directly otherwise: "" when it returned 0, else what went wrong. `skipped` says why
-// when privileges could not be dropped.
+// Runs `check` as "nobody" in a child when root (whom permissions do not stop), else directly:
+// "" when it returned 0, else what went wrong; `skipped` says why privileges stayed.
 std::string runUnprivileged(const std::function<int()>& check, std::string& skipped);
-// Gives a tree to "nobody" so that such a check can read it (nothing unless root).
-void handToUnprivileged(const std::string& path);
-// The immutable attribute stops even root from moving a file. False where it cannot be set.
-bool setImmutable(const std::string& path, bool on);
+void handToUnprivileged(const std::string& path);     // a tree "nobody" may read, when root
+bool setImmutable(const std::string& path, bool on);  // stops even root; false where impossible
 
 struct Output {
     int exitCode = -1;
