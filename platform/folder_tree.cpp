@@ -226,8 +226,8 @@ void FolderTree::checkExpanders(QTreeWidgetItem* item) {
                         ? findItems(parentName,
                                     Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive)
                               .value(0)
-                        : itemForPath(parentPath);
-                if (parent == nullptr) {
+                        : deepestItemFor(parentPath);
+                if (parent == nullptr || pathOf(parent) != parentPath) {
                     return;
                 }
                 for (int i = 0; i < parent->childCount(); ++i) {
@@ -244,22 +244,24 @@ void FolderTree::checkExpanders(QTreeWidgetItem* item) {
     }).detach();
 }
 
-QTreeWidgetItem* FolderTree::itemForPath(const QByteArray& path) const {
+QTreeWidgetItem* FolderTree::deepestItemFor(const QByteArray& path) const {
+    QTreeWidgetItem* best = nullptr;
     QList<QTreeWidgetItem*> stack{invisibleRootItem()};
     while (!stack.isEmpty()) {
         QTreeWidgetItem* item = stack.takeLast();
         for (int i = 0; i < item->childCount(); ++i) {
             QTreeWidgetItem* child = item->child(i);
             const QByteArray p = pathOf(child);
-            if (p == path) {
-                return child;
-            }
-            if (p.isEmpty() || path.startsWith(p.endsWith('/') ? p : p + '/')) {
+            const bool above = path == p || path.startsWith(p.endsWith('/') ? p : p + '/');
+            if (p.isEmpty() || (above && p != path)) {
                 stack.append(child);
+            }
+            if (!p.isEmpty() && above && (best == nullptr || p.size() > pathOf(best).size())) {
+                best = child;
             }
         }
     }
-    return nullptr;
+    return best;
 }
 
 void FolderTree::setShowHidden(bool on) {
@@ -295,23 +297,8 @@ QByteArray FolderTree::selectedText() const {
 }
 
 bool FolderTree::selectPath(const QByteArray& path) {
-    // The deepest file-system item whose path is the start of `path`, then down one name at a
-    // time.
-    QTreeWidgetItem* best = nullptr;
-    QList<QTreeWidgetItem*> stack{invisibleRootItem()};
-    while (!stack.isEmpty()) {
-        QTreeWidgetItem* item = stack.takeLast();
-        for (int i = 0; i < item->childCount(); ++i) {
-            QTreeWidgetItem* child = item->child(i);
-            const QByteArray p = pathOf(child);
-            if (p.isEmpty()) {
-                stack.append(child);
-            } else if ((path == p || path.startsWith(p.endsWith('/') ? p : p + '/')) &&
-                       (best == nullptr || p.size() > pathOf(best).size())) {
-                best = child;
-            }
-        }
-    }
+    // From the deepest item on the way, down one name at a time.
+    QTreeWidgetItem* best = deepestItemFor(path);
     while (best != nullptr && pathOf(best) != path) {
         populate(best);
         best->setExpanded(true);

@@ -59,7 +59,8 @@ class FolderTree : public QTreeWidget {
     void removeItem(QTreeWidgetItem* item);
     // Finds out, off this thread, which of the item's children have subfolders.
     void checkExpanders(QTreeWidgetItem* item);
-    QTreeWidgetItem* itemForPath(const QByteArray& path) const;
+    // The deepest file-system item whose path is `path` or a folder above it.
+    QTreeWidgetItem* deepestItemFor(const QByteArray& path) const;
 
     QTreeWidgetItem* computer_ = nullptr;
     bool showHidden_ = false;

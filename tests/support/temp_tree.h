@@ -32,7 +32,6 @@ void makeLink(const std::string& target, const std::string& path);
 // UTC seconds of a wall time in the zone of TZ now, or in UTC.
 int64_t localTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 int64_t utcTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-
 // Sets an environment variable for the scope and restores it afterwards; TZ takes effect at once.
 class ScopedEnv {
   public:
@@ -48,10 +47,8 @@ class ScopedEnv {
 struct ScopedTimeZone : ScopedEnv {
     explicit ScopedTimeZone(const char* zone) : ScopedEnv("TZ", zone) {}
 };
-
 // The names in a folder in readdir's order, "." and ".." left out.
 std::vector<std::string> listFolder(const std::string& path);
-
 // Runs `check` as "nobody" in a child when root (whom permissions do not stop), else directly:
 // "" when it returned 0, else what went wrong; `skipped` says why privileges stayed.
 std::string runUnprivileged(const std::function<int()>& check, std::string& skipped);
