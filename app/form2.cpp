@@ -251,14 +251,13 @@ void Form2::sendToTrash() {
     const bool anyMoved = std::any_of(outcomes.begin(), outcomes.end(), [](const auto& o) {
         return o.status == platform::TrashStatus::Moved;
     });
+    const std::string failures = failureMessage(paths, outcomes);
     lastPress_.reset();
     if (anyMoved) {
         lastPress_ =
             LastPress{searched, search_, std::move(files), std::move(items), std::move(outcomes)};
     }
     undoAction_->setEnabled(anyMoved);
-    const std::string failures =
-        failureMessage(paths, lastPress_ ? lastPress_->outcomes : outcomes);
     if (!failures.empty()) {
         platform::showMessage(this, QString::fromStdString(failures));
     }

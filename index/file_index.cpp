@@ -61,6 +61,16 @@ FolderId FileIndex::folderOf(FileId file) const {
     return static_cast<FolderId>(low - 1);
 }
 
+FolderId FileIndex::folderFrom(FolderId from, FileId file) const {
+    if (from >= folders_.size() || file < folders_[from].firstFile) {
+        return folderOf(file);
+    }
+    while (file - folders_[from].firstFile >= folders_[from].fileCount) {
+        ++from;
+    }
+    return from;
+}
+
 std::string_view FileIndex::name(FileId file) const {
     const Folder& f = folders_[folderOf(file)];
     return f.fileName(file - f.firstFile);

@@ -116,6 +116,9 @@ class FileIndex {
     const std::vector<platform::FsError>& errors() const { return errors_; }
 
     FolderId folderOf(FileId file) const;
+    // The same, looking forward from folder `from`: for files taken in index order each folder
+    // is passed once, with no search.
+    FolderId folderFrom(FolderId from, FileId file) const;
     std::string_view name(FileId file) const;
     int64_t time(FileId file) const;   // UTC seconds, or kNoTime
     uint64_t size(FileId file) const;  // bytes, as the folder listed it (0 when unknown)

@@ -22,11 +22,13 @@ struct Can {
 
 void openCan(const std::string& folder, Can& can) {
     const Fd top(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (top.ok()) {
-        can.files = Fd(::openat(top.get(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        can.info = Fd(::openat(top.get(), "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    if (!top.ok() || !can.files.ok() || !can.info.ok()) {
+    const auto sub = [&](const char* name, int mode) {
+        return Fd(top.ok() ? ::openat(top.get(), name, mode | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                           : -1);
+    };
+    can.files = sub("files", O_PATH);
+    // errno is that of the first call that failed: the later ones are not made.
+    if (!top.ok() || !can.files.ok() || !(can.info = sub("info", O_RDONLY)).ok()) {
         can.reason = "the trash folder cannot be opened: " + errorText(errno);
     }
 }

@@ -75,15 +75,9 @@ void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
         // The ids come in index order, so the folders are walked once, in step with them.
         FolderId folder = 0;
         for (const FileId id : ids_) {
-            const FileIndex::Folder* f = &index_->folder(folder);
-            if (id < f->firstFile) {
-                folder = index_->folderOf(id);  // not in index order after all
-                f = &index_->folder(folder);
-            }
-            while (id - f->firstFile >= f->fileCount) {
-                f = &index_->folder(++folder);
-            }
-            totals_.bytes += f->fileSize(id - f->firstFile);
+            folder = index_->folderFrom(folder, id);
+            const FileIndex::Folder& f = index_->folder(folder);
+            totals_.bytes += f.fileSize(id - f.firstFile);
         }
     }
     endResetModel();
@@ -302,30 +296,22 @@ std::vector<uint32_t> ResultsModel::sortedOrder(int column) const {
         }
     }
     FolderId folder = 0;
-    for (const auto& [id, row] : byId) {
-        uint64_t key = 0;
-        if (column >= 0) {
-            while (id - index_->folder(folder).firstFile >= index_->folder(folder).fileCount) {
-                ++folder;
-            }
-            const FileIndex::Folder& f = index_->folder(folder);
-            if (column == 0) {
-                key = rank[folder];
-            } else if (column == 1) {
-                // Times are signed: flipping the sign bit orders them as unsigned keys.
-                key = static_cast<uint64_t>(f.fileTime(id - f.firstFile)) ^ (uint64_t{1} << 63);
-            } else {
-                key = f.fileSize(id - f.firstFile);
-            }
+    for (size_t k = 0; k < byId.size(); ++k) {
+        const auto [id, row] = byId[k];
+        if (column < 0) {
+            keys[k] = {0, id, row};  // index order is the order by id
+            continue;
         }
+        folder = index_->folderFrom(folder, id);
+        const FileIndex::Folder& f = index_->folder(folder);
+        // Times are signed: flipping the sign bit orders them as unsigned keys.
+        const uint64_t key = column == 0   ? rank[folder]
+                             : column == 1 ? static_cast<uint64_t>(f.fileTime(id - f.firstFile)) ^
+                                                 (uint64_t{1} << 63)
+                                           : f.fileSize(id - f.firstFile);
         keys[row] = {key, id, row};
     }
-    if (column < 0) {
-        keys.clear();
-        for (const auto& [id, row] : byId) {
-            keys.push_back({0, id, row});
-        }
-    } else {
+    if (column >= 0) {
         std::sort(keys.begin(), keys.end());
     }
     if (column == 0) {
