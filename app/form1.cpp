@@ -11,8 +11,8 @@
 
 #include "folders/selection.h"
 #include "index/prune.h"
-#include "platform/folder_tree.h"
-#include "platform/message_box.h"
+#include "folders/folder_tree.h"
+#include "app/widgets/message_box.h"
 #include "platform/text.h"
 
 namespace chronosift {
@@ -23,7 +23,7 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     frame_->setFont(captionFont());
     frame_->setGeometry(twipsRect(120, 120, 8295, 3495));
 
-    tree_ = new platform::FolderTree(frame_);
+    tree_ = new FolderTree(frame_);
     tree_->setObjectName(QStringLiteral("FolderTreeview1"));
     // The tree keeps the control's own font rather than the frame's.
     QFont treeFont = QApplication::font(tree_);
@@ -60,7 +60,7 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     tree_->setAccessibleName(QStringLiteral("Folder tree"));
     list_->setAccessibleName(QStringLiteral("Folders to search"));
     list_->installEventFilter(this);
-    for (platform::PushButton* b : pushButtons()) {
+    for (widgets::PushButton* b : pushButtons()) {
         b->setAccessibleName(b->text());
     }
     frame_->setAccessibleName(frame_->title());
@@ -69,12 +69,12 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     setMoveRole(tree_, MoveRole::Reset);
     setMoveRole(frame_, MoveRole::None);
 
-    connect(tree_, &platform::FolderTree::selectionNotification, this, &Form1::onTreeSelection);
-    platform::onPress(addButton_, this, [this] { addFolder(); });
-    platform::onPress(removeButton_, this, [this] { removeFromList(); });
-    platform::onPress(clearButton_, this, [this] { clearList(); });
-    platform::onPress(exitButton_, this, [this] { emit exitRequested(); });
-    platform::onPress(nextButton_, this, [this] { next(); });
+    connect(tree_, &FolderTree::selectionNotification, this, &Form1::onTreeSelection);
+    widgets::onPress(addButton_, this, [this] { addFolder(); });
+    widgets::onPress(removeButton_, this, [this] { removeFromList(); });
+    widgets::onPress(clearButton_, this, [this] { clearList(); });
+    widgets::onPress(exitButton_, this, [this] { emit exitRequested(); });
+    widgets::onPress(nextButton_, this, [this] { next(); });
     connect(list_, &QTreeView::doubleClicked, this, &Form1::doubleClicked);
     connect(&job_, &IndexJob::progress, this, [this](quint64 files) {
         if (indexing_) {
@@ -147,12 +147,12 @@ void Form1::addFolder() {
         return;
     }
     if (selectedFolder_ == kDesktopItem.data()) {
-        selectedFolder_ = platform::FolderTree::desktopPath();
+        selectedFolder_ = FolderTree::desktopPath();
     }
     if (const auto row = rowForSelection(selectedFolder_.toStdString())) {
         folders_.append(*row);
     } else {
-        platform::showMessage(this, QStringLiteral("Please select a folder."));
+        widgets::showMessage(this, QStringLiteral("Please select a folder."));
     }
     applyRuleN();
 }
@@ -192,7 +192,7 @@ void Form1::next() {
     emit indexingStarted();
     setMousePointer(kBusyPointer);
     for (const PruneMark& mark : pruneNestedRows(folders_.rows())) {
-        platform::showMessage(this, QString::fromStdString(platform::displayText(mark.message)));
+        widgets::showMessage(this, QString::fromStdString(platform::displayText(mark.message)));
         folders_.removeAt(static_cast<int>(mark.row));
     }
     setWindowTitle(indexingCaption(0));

@@ -12,9 +12,7 @@ class QTreeView;
 
 namespace chronosift {
 
-namespace platform {
 class FolderTree;
-}
 
 class Form1 : public Page {
     Q_OBJECT
@@ -59,14 +57,14 @@ class Form1 : public Page {
     void applyRuleN();
     int selectedRow() const;
 
-    platform::FolderTree* tree_;
+    FolderTree* tree_;
     QTreeView* list_;
     QGroupBox* frame_;
-    platform::PushButton* addButton_;
-    platform::PushButton* clearButton_;
-    platform::PushButton* removeButton_;
-    platform::PushButton* exitButton_;
-    platform::PushButton* nextButton_;
+    widgets::PushButton* addButton_;
+    widgets::PushButton* clearButton_;
+    widgets::PushButton* removeButton_;
+    widgets::PushButton* exitButton_;
+    widgets::PushButton* nextButton_;
     SearchFolderModel folders_;
     QByteArray selectedFolder_;
     IndexJob job_;

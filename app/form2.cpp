@@ -18,7 +18,7 @@
 
 #include "index/calendar.h"
 #include "platform/desktop.h"
-#include "platform/message_box.h"
+#include "app/widgets/message_box.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -94,7 +94,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         options_[i]->setAccessibleName(options_[i]->text());
         pickers_[i]->setAccessibleName(QString::fromLatin1(kPickerNames[i]));
     }
-    for (platform::PushButton* b : pushButtons()) {
+    for (widgets::PushButton* b : pushButtons()) {
         b->setAccessibleName(b->text());
     }
     list_->setAccessibleName(QStringLiteral("Results"));
@@ -103,13 +103,13 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     setMoveRole(frame_, MoveRole::Reset);
     setMoveRole(list_, MoveRole::None);
 
-    platform::onPress(backButton_, this, [this] {
+    widgets::onPress(backButton_, this, [this] {
         if (!busy_) {
             emit backRequested();
         }
     });
-    platform::onPress(findButton_, this, [this] { findResults(); });
-    platform::onPress(trashButton_, this, [this] { sendToTrash(); });
+    widgets::onPress(findButton_, this, [this] { findResults(); });
+    widgets::onPress(trashButton_, this, [this] { sendToTrash(); });
 
     undoAction_ = new QAction(QStringLiteral("Undo Move to Trash"), this);
     undoAction_->setShortcut(QKeySequence::Undo);
@@ -198,7 +198,7 @@ void Form2::sendToTrash() {
     }
     const QString question =
         QString::fromStdString(confirmationText(rows.size(), model_.totals().checkedBytes));
-    if (!platform::askYesNo(this, question)) {
+    if (!widgets::askYesNo(this, question)) {
         return;
     }
     busy_ = true;
@@ -209,11 +209,11 @@ void Form2::sendToTrash() {
     for (int row : rows) {
         files.push_back(model_.fileAt(row));
     }
-    std::vector<platform::TrashItem> items = trashItems(*searched, files);
-    std::vector<platform::TrashOutcome> outcomes;
+    std::vector<trash::TrashItem> items = trashItems(*searched, files);
+    std::vector<trash::TrashOutcome> outcomes;
     runWithProgress(QStringLiteral("Moving the checked files to the trash..."), items.size(),
                     [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                        platform::Trash trash;
+                        trash::Trash trash;
                         outcomes = trash.moveAll(
                             items, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
                     });
@@ -225,8 +225,8 @@ void Form2::sendToTrash() {
     paths.reserve(items.size());
     for (size_t i = 0; i < rows.size(); ++i) {
         paths.push_back(items[i].path);
-        if (outcomes[i].status == platform::TrashStatus::Moved ||
-            outcomes[i].status == platform::TrashStatus::Missing) {
+        if (outcomes[i].status == trash::TrashStatus::Moved ||
+            outcomes[i].status == trash::TrashStatus::Missing) {
             trashed_.mark(searched, files[i]);
             gone.push_back(items[i].path);
         }
@@ -249,7 +249,7 @@ void Form2::sendToTrash() {
     setMousePointer(kArrowPointer);
     busy_ = false;
     const bool anyMoved = std::any_of(outcomes.begin(), outcomes.end(), [](const auto& o) {
-        return o.status == platform::TrashStatus::Moved;
+        return o.status == trash::TrashStatus::Moved;
     });
     const std::string failures = failureMessage(paths, outcomes);
     lastPress_.reset();
@@ -259,7 +259,7 @@ void Form2::sendToTrash() {
     }
     undoAction_->setEnabled(anyMoved);
     if (!failures.empty()) {
-        platform::showMessage(this, QString::fromStdString(failures));
+        widgets::showMessage(this, QString::fromStdString(failures));
     }
 }
 
@@ -272,10 +272,10 @@ void Form2::undoTrash() {
     LastPress press = std::move(*lastPress_);
     lastPress_.reset();
     undoAction_->setEnabled(false);
-    std::vector<platform::PutBackOutcome> outcomes;
+    std::vector<trash::PutBackOutcome> outcomes;
     runWithProgress(QStringLiteral("Putting the files back..."), press.items.size(),
                     [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                        outcomes = platform::putBack(
+                        outcomes = trash::putBack(
                             press.items, press.outcomes,
                             {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
                     });
@@ -301,7 +301,7 @@ void Form2::undoTrash() {
     busy_ = false;
     const std::string message = putBackMessage(paths, outcomes);
     if (!message.empty()) {
-        platform::showMessage(this, QString::fromStdString(message));
+        widgets::showMessage(this, QString::fromStdString(message));
     }
 }
 

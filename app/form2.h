@@ -7,7 +7,7 @@
 
 #include "app/page.h"
 #include "index/file_index.h"
-#include "platform/trash.h"
+#include "trash/trash.h"
 #include "recycle/recycling_bin.h"
 #include "search/results_model.h"
 
@@ -68,9 +68,9 @@ class Form2 : public Page {
     QGroupBox* frame_;
     QRadioButton* options_[3];
     QDateEdit* pickers_[3];
-    platform::PushButton* findButton_;
-    platform::PushButton* backButton_;
-    platform::PushButton* trashButton_;
+    widgets::PushButton* findButton_;
+    widgets::PushButton* backButton_;
+    widgets::PushButton* trashButton_;
     QTreeView* list_;
     ResultsModel model_;
     IndexSnapshot index_;
@@ -84,8 +84,8 @@ class Form2 : public Page {
         IndexSnapshot searched;
         uint64_t search = 0;
         std::vector<FileId> files;
-        std::vector<platform::TrashItem> items;
-        std::vector<platform::TrashOutcome> outcomes;
+        std::vector<trash::TrashItem> items;
+        std::vector<trash::TrashOutcome> outcomes;
     };
     std::optional<LastPress> lastPress_;
 };

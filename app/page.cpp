@@ -142,13 +142,13 @@ void Page::loadCustomPointer() {
     }
 }
 
-QList<platform::PushButton*> Page::pushButtons() const {
-    return findChildren<platform::PushButton*>();
+QList<widgets::PushButton*> Page::pushButtons() const {
+    return findChildren<widgets::PushButton*>();
 }
 
-platform::PushButton* Page::addButton(const QString& name, const QString& caption, QWidget* parent,
+widgets::PushButton* Page::addButton(const QString& name, const QString& caption, QWidget* parent,
                                       QRect geometry) {
-    auto* button = new platform::PushButton(caption, parent);
+    auto* button = new widgets::PushButton(caption, parent);
     button->setObjectName(name);
     button->setFont(buttonFont());
     button->setGeometry(geometry);
@@ -220,7 +220,7 @@ bool Page::eventFilter(QObject* watched, QEvent* event) {
         const auto it = roles_.constFind(watched);
         if (it != roles_.constEnd()) {
             if (*it == MoveRole::Hover) {
-                hover(qobject_cast<platform::PushButton*>(watched));
+                hover(qobject_cast<widgets::PushButton*>(watched));
             } else if (*it == MoveRole::Reset) {
                 reset();
             }
@@ -234,15 +234,15 @@ void Page::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
-void Page::hover(platform::PushButton* button) {
+void Page::hover(widgets::PushButton* button) {
     if (button == nullptr || pointer_ == kBusyPointer) {
         return;
     }
     if (pointer_ != kCustomPointer) {
         setMousePointer(kCustomPointer);
     }
-    if (button->backColor() != platform::PushButton::kHighlight) {
-        button->setBackColor(platform::PushButton::kHighlight);
+    if (button->backColor() != widgets::PushButton::kHighlight) {
+        button->setBackColor(widgets::PushButton::kHighlight);
     }
 }
 
@@ -250,9 +250,9 @@ void Page::reset() {
     if (pointer_ != kBusyPointer) {
         setMousePointer(kArrowPointer);
     }
-    for (platform::PushButton* button : pushButtons()) {
-        if (button->backColor() != platform::PushButton::kWhite) {
-            button->setBackColor(platform::PushButton::kWhite);
+    for (widgets::PushButton* button : pushButtons()) {
+        if (button->backColor() != widgets::PushButton::kWhite) {
+            button->setBackColor(widgets::PushButton::kWhite);
         }
     }
 }

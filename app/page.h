@@ -10,7 +10,7 @@
 class QTreeView;
 #include <optional>
 
-#include "platform/push_button.h"
+#include "app/widgets/push_button.h"
 
 namespace chronosift {
 
@@ -56,10 +56,10 @@ class Page : public QWidget {
     void showWithFocus(QWidget* first);
 
     // Every push button of the page, frames' included.
-    QList<platform::PushButton*> pushButtons() const;
+    QList<widgets::PushButton*> pushButtons() const;
 
   protected:
-    platform::PushButton* addButton(const QString& name, const QString& caption, QWidget* parent,
+    widgets::PushButton* addButton(const QString& name, const QString& caption, QWidget* parent,
                                     QRect geometry);
     // The page's list, "ListView1": report view, rows in the order given, no editing.
     QTreeView* addListView(QRect geometry);
@@ -70,7 +70,7 @@ class Page : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
-    void hover(platform::PushButton* button);
+    void hover(widgets::PushButton* button);
     void reset();
 
     int pointer_ = kArrowPointer;

@@ -34,7 +34,7 @@
 
 #include "index/build.h"
 #include "index/calendar.h"
-#include "platform/trash.h"
+#include "trash/trash.h"
 #include "recycle/recycling_bin.h"
 #include "search/find.h"
 #include "search/results_model.h"
@@ -182,19 +182,19 @@ int measureTrash(const std::string& dir, bool undo) {
     for (size_t i = 0; i < files.size(); ++i) {
         files[i] = static_cast<chronosift::FileId>(i);
     }
-    chronosift::platform::Trash trash;
+    chronosift::trash::Trash trash;
     const auto items = chronosift::trashItems(*index, files);
     const auto t0 = Clock::now();
     const auto outcomes = trash.moveAll(items);
     const auto moved = std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
-        return o.status == chronosift::platform::TrashStatus::Moved;
+        return o.status == chronosift::trash::TrashStatus::Moved;
     });
     if (!undo) {
         std::printf("%ld\n", static_cast<long>(moved));
         return moved == static_cast<long>(files.size()) ? 0 : 1;
     }
     const auto t1 = Clock::now();
-    const auto back = chronosift::platform::putBack(items, outcomes);
+    const auto back = chronosift::trash::putBack(items, outcomes);
     const auto t2 = Clock::now();
     const auto putBack = std::count_if(back.begin(), back.end(),
                                        [](const auto& o) { return o.putBack && o.reason.empty(); });

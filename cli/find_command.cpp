@@ -12,7 +12,7 @@
 #include "platform/fs.h"
 #include "platform/local_zone.h"
 #include "platform/text.h"
-#include "platform/trash.h"
+#include "trash/trash.h"
 #include "recycle/recycling_bin.h"
 #include "search/find.h"
 
@@ -76,17 +76,17 @@ std::string criterionName(Criterion c) {
 // not be moved. Exit code 1 when any file stayed.
 int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
     const auto items = trashItems(index, matches);
-    platform::Trash trash;
+    trash::Trash trash;
     const auto outcomes = trash.moveAll(items);
     bool stayed = false;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const auto& o = outcomes[i];
-        if (o.status == platform::TrashStatus::Moved) {
+        if (o.status == trash::TrashStatus::Moved) {
             continue;
         }
-        stayed = stayed || o.status == platform::TrashStatus::Failed;
+        stayed = stayed || o.status == trash::TrashStatus::Failed;
         std::fprintf(err, "chronosift-find: %s %s: %s\n",
-                     o.status == platform::TrashStatus::Missing ? "no longer there:"
+                     o.status == trash::TrashStatus::Missing ? "no longer there:"
                                                                 : "not moved to the trash:",
                      platform::displayText(items[i].path).c_str(), o.reason.c_str());
     }

@@ -1,4 +1,4 @@
-// An owned file descriptor, closed at the end of its scope. Used inside platform/ only.
+// An owned file descriptor, closed at the end of its scope. For platform/ and trash/.
 #pragma once
 
 #include <unistd.h>

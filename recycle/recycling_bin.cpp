@@ -6,9 +6,9 @@
 
 namespace chronosift {
 
-std::vector<platform::TrashItem> trashItems(const FileIndex& index,
+std::vector<trash::TrashItem> trashItems(const FileIndex& index,
                                             const std::vector<FileId>& files) {
-    std::vector<platform::TrashItem> items;
+    std::vector<trash::TrashItem> items;
     items.reserve(files.size());
     std::unordered_map<FolderId, std::shared_ptr<const platform::FolderRoute>> routes;
     for (FileId id : files) {
@@ -40,7 +40,7 @@ std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t
 }
 
 std::string putBackMessage(const std::vector<std::string>& paths,
-                           const std::vector<platform::PutBackOutcome>& outcomes, size_t named) {
+                           const std::vector<trash::PutBackOutcome>& outcomes, size_t named) {
     std::vector<size_t> listed;
     size_t stayed = 0;
     for (size_t i = 0; i < outcomes.size(); ++i) {
@@ -65,11 +65,11 @@ std::string putBackMessage(const std::vector<std::string>& paths,
 }
 
 std::vector<int> rowsToRemove(const std::vector<int>& rows,
-                              const std::vector<platform::TrashOutcome>& outcomes) {
+                              const std::vector<trash::TrashOutcome>& outcomes) {
     std::vector<int> gone;
     for (size_t i = 0; i < rows.size() && i < outcomes.size(); ++i) {
-        if (outcomes[i].status == platform::TrashStatus::Moved ||
-            outcomes[i].status == platform::TrashStatus::Missing) {
+        if (outcomes[i].status == trash::TrashStatus::Moved ||
+            outcomes[i].status == trash::TrashStatus::Missing) {
             gone.push_back(rows[i]);
         }
     }
@@ -77,11 +77,11 @@ std::vector<int> rowsToRemove(const std::vector<int>& rows,
 }
 
 std::string failureMessage(const std::vector<std::string>& paths,
-                           const std::vector<platform::TrashOutcome>& outcomes, size_t named) {
+                           const std::vector<trash::TrashOutcome>& outcomes, size_t named) {
     std::vector<size_t> stayed;
     for (size_t i = 0; i < outcomes.size(); ++i) {
-        if (outcomes[i].status == platform::TrashStatus::Failed ||
-            outcomes[i].status == platform::TrashStatus::Missing) {
+        if (outcomes[i].status == trash::TrashStatus::Failed ||
+            outcomes[i].status == trash::TrashStatus::Missing) {
             stayed.push_back(i);
         }
     }
@@ -94,7 +94,7 @@ std::string failureMessage(const std::vector<std::string>& paths,
     for (size_t k = 0; k < stayed.size() && k < named; ++k) {
         const size_t i = stayed[k];
         text += "\n" + platform::displayText(paths[i]) + ": " +
-                (outcomes[i].status == platform::TrashStatus::Missing
+                (outcomes[i].status == trash::TrashStatus::Missing
                      ? "it is no longer there (" + outcomes[i].reason + ")"
                      : outcomes[i].reason);
     }

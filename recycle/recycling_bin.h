@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "index/file_index.h"
-#include "platform/trash.h"
+#include "trash/trash.h"
 
 namespace chronosift {
 
 // The files as the trash takes them: each with the way back to its folder that the walk saw.
-std::vector<platform::TrashItem> trashItems(const FileIndex& index,
+std::vector<trash::TrashItem> trashItems(const FileIndex& index,
                                             const std::vector<FileId>& files);
 
 // "Move 3 checked files (1.2 GB) to the trash?"
@@ -27,17 +27,17 @@ std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t
 // One message naming the files that stayed in the trash when putting back, or "" when none did.
 // A file put back whose record could not be removed is named too.
 std::string putBackMessage(const std::vector<std::string>& paths,
-                           const std::vector<platform::PutBackOutcome>& outcomes,
+                           const std::vector<trash::PutBackOutcome>& outcomes,
                            size_t named = 20);
 
 // Of the rows sent (ascending), those whose files are gone now: moved, or missing already.
 std::vector<int> rowsToRemove(const std::vector<int>& rows,
-                              const std::vector<platform::TrashOutcome>& outcomes);
+                              const std::vector<trash::TrashOutcome>& outcomes);
 
 // One message naming the files that were not moved and why (at most `named` of them, then
 // "and N more"), or "" when every file that was tried went.
 std::string failureMessage(const std::vector<std::string>& paths,
-                           const std::vector<platform::TrashOutcome>& outcomes, size_t named = 20);
+                           const std::vector<trash::TrashOutcome>& outcomes, size_t named = 20);
 
 // The files this program moved to the trash, per index snapshot, as bits to skip in a search.
 class TrashedFiles {

@@ -18,14 +18,14 @@
 #include <QTreeView>
 
 #include "app/application.h"
+#include "app/widgets/message_box.h"
+#include "folders/folder_tree.h"
 #include "folders/selection.h"
 #include "index/build.h"
-#include "platform/folder_tree.h"
-#include "platform/message_box.h"
 #include "support/temp_tree.h"
 
 using namespace chronosift;
-using platform::PushButton;
+using widgets::PushButton;
 
 namespace {
 
@@ -103,7 +103,7 @@ class PagesTest : public QObject {
         QApplication::sendEvent(w, &event);
     }
     void addRow(const std::string& path) {
-        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         QVERIFY(tree->selectPath(QByteArray::fromStdString(path)));
         press(form1(), "Check1");
     }
@@ -124,7 +124,7 @@ class PagesTest : public QObject {
   private slots:
     void init() {
         messages_.clear();
-        platform::setMessageHandler(
+        widgets::setMessageHandler(
             [this](QWidget*, const QString& text) { messages_.append(text); });
         tmp_ = std::make_unique<testsupport::TempDir>();
         app_ = std::make_unique<Application>();
@@ -137,7 +137,7 @@ class PagesTest : public QObject {
     void cleanup() {
         app_.reset();
         tmp_.reset();
-        platform::setMessageHandler({});
+        widgets::setMessageHandler({});
     }
 
     void layoutOfBothPages() {
@@ -270,7 +270,7 @@ class PagesTest : public QObject {
     }
 
     void treeSelectionRules() {
-        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         PushButton* add = button(form1(), "Check1");
         QVERIFY(add->isEnabled());
         const std::pair<const char*, bool> cases[] = {
@@ -304,16 +304,16 @@ class PagesTest : public QObject {
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(tmp_->path()));
         QVERIFY(tree->selectVirtual(QStringLiteral("Desktop")));
         press(form1(), "Check1");
-        QCOMPARE(form1().selectedFolder(), platform::FolderTree::desktopPath());
+        QCOMPARE(form1().selectedFolder(), FolderTree::desktopPath());
         press(form1(), "Check1");
-        const QString desktop = QString::fromUtf8(platform::FolderTree::desktopPath()) + "/";
+        const QString desktop = QString::fromUtf8(FolderTree::desktopPath()) + "/";
         QCOMPARE(rows(), (QStringList{"/", desktop, desktop}));
         QCOMPARE(messages_.size(), 2);
     }
 
     // Hidden folders come with Ctrl+H; expanders show only where there is a subfolder to show.
     void hiddenFoldersAndExpanders() {
-        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         const std::string root = tmp_->path();
         for (const char* dir : {"/deep/inner", "/flat", "/.cache/x", "/onlyhidden/.git"}) {
             makeDir(root + dir);
@@ -355,7 +355,7 @@ class PagesTest : public QObject {
         if (::mount("tmpfs", point.c_str(), "tmpfs", 0, "size=1m") != 0) {
             QSKIP("cannot mount a tmpfs here");
         }
-        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         const auto shown = [&] {
             return !tree->findItems(QString::fromStdString(point), Qt::MatchRecursive).isEmpty();
         };
@@ -368,7 +368,7 @@ class PagesTest : public QObject {
         PushButton* next = button(form1(), "Check4");
         auto* list = on<QTreeView>(form1(), "ListView1");
 
-        auto* tree = on<platform::FolderTree>(form1(), "FolderTreeview1");
+        auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         QVERIFY(tree->selectVirtual(QStringLiteral("Desktop")) &&
                 tree->selectPath(QByteArray::fromStdString(tmp_->path())));
         press(form1(), "Check1");
@@ -654,7 +654,7 @@ class PagesTest : public QObject {
         // Nothing checked: no question at all.
         QStringList questions;
         bool answer = false;
-        platform::setQuestionHandler([&](QWidget*, const QString& q) {
+        widgets::setQuestionHandler([&](QWidget*, const QString& q) {
             questions << q;
             return answer;
         });
@@ -727,7 +727,7 @@ class PagesTest : public QObject {
         QCOMPARE(messages_[1], "1 file stayed in the trash:\n\n" + QString::fromStdString(root) +
                                    "/mid: its place is taken now");
         QVERIFY(!f2.undoAction()->isEnabled());
-        platform::setQuestionHandler({});
+        widgets::setQuestionHandler({});
         if (::access("/usr/bin/trash-list", X_OK) == 0) {
             const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
             QCOMPARE(QString::fromStdString(listed.out).count('\n'), 1);

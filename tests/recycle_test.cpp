@@ -9,8 +9,8 @@
 namespace chronosift {
 namespace {
 
-using platform::TrashOutcome;
-using platform::TrashStatus;
+using trash::TrashOutcome;
+using trash::TrashStatus;
 
 TrashOutcome outcome(TrashStatus s, std::string reason = {}) {
     return {s, std::move(reason), {}};

@@ -1,6 +1,6 @@
 // The trash, on real folders, with trash-cli as the independent reader. Every test points
 // XDG_DATA_HOME at a temporary folder, so the real trash is never touched.
-#include "platform/trash.h"
+#include "trash/trash.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,7 +27,8 @@
 
 extern char** environ;
 
-namespace chronosift::platform {
+namespace chronosift::trash {
+using namespace platform;
 namespace {
 
 using testsupport::makeDir;
@@ -513,4 +514,4 @@ TEST_F(TrashTest, KilledAtAnyPointLosesNothingAndTheNextRunClearsUp) {
 }
 
 }  // namespace
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

@@ -1,4 +1,4 @@
-// One trash folder in use, and how its records are written. Inside platform/ only.
+// One trash folder in use, and how its records are written. Inside trash/ only.
 //
 // Promises:
 // - Trash folders are opened without following links, must belong to the user, and are closed
@@ -21,7 +21,7 @@
 
 #include "platform/fd.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
 
 inline constexpr char kInfoSuffix[] = ".trashinfo";
 inline constexpr size_t kInfoSuffixLength = sizeof kInfoSuffix - 1;
@@ -30,8 +30,8 @@ struct TrashCan {
     std::string folder;  // for messages and outcomes
     std::string topdir;  // Path= is relative to it; empty for the home trash (absolute Path=)
     bool relative = false;
-    Fd files;
-    Fd info;
+    platform::Fd files;
+    platform::Fd info;
     size_t nameLimit = 255 - kInfoSuffixLength;
     std::unordered_map<std::string, uint32_t> next;  // the next clash number to try, by name
     bool synced = true;                              // no record written since the last sync
@@ -54,7 +54,7 @@ struct TrashCan {
   private:
     bool startJournal(int& error);
 
-    Fd journal_;
+    platform::Fd journal_;
     std::string id_;  // of this run's journal and temporary record
 };
 
@@ -69,10 +69,10 @@ int renameNoReplace(int fromFolder, const char* from, int toFolder, const char* 
 
 // Opens `name` below `parent` as a folder of the user's, made with mode 0700 when missing,
 // without following a link, and closes it to 0700 when others could write into it.
-Fd openOwnFolder(int parent, const char* name, std::string& reason);
+platform::Fd openOwnFolder(int parent, const char* name, std::string& reason);
 
 // Removes what dead runs left in a trash folder: their records whose files never moved, their
 // temporary records and their journals.
 void removeDeadRuns(int info, int files);
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

@@ -1,4 +1,4 @@
-#include "platform/folder_tree.h"
+#include "folders/folder_tree.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "platform/text.h"
 #include "platform/volumes.h"
 
-namespace chronosift::platform {
+namespace chronosift {
 
 namespace {
 
@@ -24,7 +24,8 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kPopulatedRole = Qt::UserRole + 1;
 
 QString display(const QByteArray& bytes) {
-    return QString::fromStdString(displayText(std::string_view(bytes.constData(), bytes.size())));
+    return QString::fromStdString(
+        platform::displayText(std::string_view(bytes.constData(), bytes.size())));
 }
 
 QByteArray childPath(const QByteArray& parent, const std::string& name) {
@@ -114,7 +115,7 @@ QTreeWidgetItem* FolderTree::makeFolderItem(const QByteArray& path, const QStrin
 
 void FolderTree::refreshVolumes() {
     std::vector<QByteArray> wanted{"/"};
-    for (const std::string& volume : mountedVolumes()) {
+    for (const std::string& volume : platform::mountedVolumes()) {
         wanted.push_back(QByteArray::fromStdString(volume));
     }
     for (int i = computer_->childCount(); i-- > 0;) {
@@ -160,7 +161,8 @@ void FolderTree::removeItem(QTreeWidgetItem* item) {
 }
 
 void FolderTree::relist(QTreeWidgetItem* item) {
-    std::vector<std::string> names = listSubfolders(pathOf(item).toStdString(), showHidden_);
+    std::vector<std::string> names =
+        platform::listSubfolders(pathOf(item).toStdString(), showHidden_);
     std::sort(names.begin(), names.end());
     // Both lists are sorted by name: walk them side by side.
     int i = 0;
@@ -174,7 +176,7 @@ void FolderTree::relist(QTreeWidgetItem* item) {
             continue;
         }
         item->insertChild(i++, makeFolderItem(childPath(pathOf(item), name),
-                                              QString::fromStdString(displayText(name))));
+                                              QString::fromStdString(platform::displayText(name))));
     }
     while (i < item->childCount()) {
         removeItem(item->child(i));
@@ -206,7 +208,7 @@ void FolderTree::checkExpanders(QTreeWidgetItem* item) {
                  generation] {
         std::vector<QByteArray> withSubfolders;
         for (const std::string& path : paths) {
-            if (!listSubfolders(path, hidden, 1).empty()) {
+            if (!platform::listSubfolders(path, hidden, 1).empty()) {
                 withSubfolders.push_back(QByteArray::fromStdString(path));
             }
         }
@@ -334,4 +336,4 @@ QByteArray FolderTree::desktopPath() {
     return QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift

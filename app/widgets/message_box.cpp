@@ -1,8 +1,8 @@
-#include "platform/message_box.h"
+#include "app/widgets/message_box.h"
 
 #include <QMessageBox>
 
-namespace chronosift::platform {
+namespace chronosift::widgets {
 
 namespace {
 
@@ -52,4 +52,4 @@ void setQuestionHandler(QuestionHandler h) {
     questionHandler() = std::move(h);
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::widgets

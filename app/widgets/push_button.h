@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <cstdint>
 
-namespace chronosift::platform {
+namespace chronosift::widgets {
 
 class PushButton : public QPushButton {
     Q_OBJECT
@@ -45,4 +45,4 @@ void onPress(PushButton* button, QObject* context, Action action) {
     });
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::widgets

@@ -1,4 +1,4 @@
-#include "platform/trash_can.h"
+#include "trash/records.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +15,9 @@
 
 #include "platform/fs.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
+
+using namespace platform;
 
 namespace {
 
@@ -275,4 +277,4 @@ int TrashCan::sync() {
     return 0;
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

@@ -1,9 +1,9 @@
-#include "platform/push_button.h"
+#include "app/widgets/push_button.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 
-namespace chronosift::platform {
+namespace chronosift::widgets {
 
 namespace {
 
@@ -84,4 +84,4 @@ void PushButton::setBackColor(uint32_t bgr) {
     setStyleSheet(styleFor(bgr));
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::widgets

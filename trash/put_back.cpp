@@ -7,10 +7,12 @@
 #include <map>
 
 #include "platform/text.h"
-#include "platform/trash.h"
-#include "platform/trash_can.h"
+#include "trash/records.h"
+#include "trash/trash.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
+
+using namespace platform;
 
 namespace {
 
@@ -110,4 +112,4 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
     return result;
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

@@ -1,4 +1,9 @@
-// The desktop trash (FreeDesktop.org Trash specification 1.0), on raw byte names.
+// The desktop trash (FreeDesktop.org Trash specification 1.0), on raw byte names. This header is
+// the wing's whole contract; the rooms behind it:
+// - move.cpp: checks each listed file again and moves it, in batches, with its record;
+// - place.cpp: which trash folder a file goes to (home, $topdir/.Trash/$uid, $topdir/.Trash-$uid);
+// - records.h/.cpp: one trash folder in use: its records, the run's journal, dead-run clean-up;
+// - put_back.cpp: Undo, the reverse of a move, checked the same way.
 //
 // Promises:
 // - A file either stays where it was or is in a trash folder's files/ with one whole record in
@@ -9,7 +14,7 @@
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
 //   files move. A run killed half-way leaves records whose files never moved; the next run
-//   removes them (see trash_can.h for how it tells a dead run from a live one).
+//   removes them (see records.h for how it tells a dead run from a live one).
 // - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
 //   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
 //   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
@@ -28,7 +33,7 @@
 
 #include "platform/fs.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
 
 enum class TrashStatus : uint8_t {
     Moved,     // in the trash
@@ -57,8 +62,8 @@ struct PutBackOutcome {
 
 // One file to move, as it was listed.
 struct TrashItem {
-    std::string path;                           // as the user saw it, for messages
-    std::shared_ptr<const FolderRoute> folder;  // how to reach its folder again
+    std::string path;                                     // as the user saw it, for messages
+    std::shared_ptr<const platform::FolderRoute> folder;  // how to reach its folder again
     std::string name;
     bool hasTime = false;
     int64_t mtimeSeconds = 0;  // as listed
@@ -112,7 +117,7 @@ class Trash {
     struct Batch;
     void prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOptions& options);
     void moveFile(Batch& batch, size_t k, const TrashOptions& options);
-    TrashCan* canFor(int folder, const FolderRoute& route, std::string& relative,
+    TrashCan* canFor(int folder, const platform::FolderRoute& route, std::string& relative,
                      std::string& reason);
 
     std::string homeTrash_;
@@ -139,4 +144,4 @@ std::string trashInfoPath(std::string_view path);
 // never hidden: a name that would be is replaced by one made from the clash number.
 std::string trashName(std::string_view name, uint32_t n, size_t limit);
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

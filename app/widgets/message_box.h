@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace chronosift::platform {
+namespace chronosift::widgets {
 
 using MessageHandler = std::function<void(QWidget* parent, const QString& text)>;
 
@@ -25,4 +25,4 @@ bool askYesNo(QWidget* parent, const QString& text);
 // Replaces how questions are asked; an empty handler restores the modal box.
 void setQuestionHandler(QuestionHandler handler);
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::widgets

@@ -1,6 +1,6 @@
 // Moving listed files to the trash, in batches: check each file, write its record, sync the
 // records once, then move the files.
-#include "platform/trash.h"
+#include "trash/trash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,11 @@
 #include <ctime>
 
 #include "platform/text.h"
-#include "platform/trash_can.h"
+#include "trash/records.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
+
+using namespace platform;
 
 namespace {
 
@@ -330,4 +332,4 @@ std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,
     return outcomes;
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

@@ -8,10 +8,12 @@
 #include <cstdlib>
 
 #include "platform/text.h"
-#include "platform/trash.h"
-#include "platform/trash_can.h"
+#include "trash/records.h"
+#include "trash/trash.h"
 
-namespace chronosift::platform {
+namespace chronosift::trash {
+
+using namespace platform;
 
 namespace {
 
@@ -169,4 +171,4 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
     return result;
 }
 
-}  // namespace chronosift::platform
+}  // namespace chronosift::trash

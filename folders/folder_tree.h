@@ -15,7 +15,7 @@
 class QAction;
 class QSocketNotifier;
 
-namespace chronosift::platform {
+namespace chronosift {
 
 class FolderTree : public QTreeWidget {
     Q_OBJECT
@@ -72,4 +72,4 @@ class FolderTree : public QTreeWidget {
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
-}  // namespace chronosift::platform
+}  // namespace chronosift
