@@ -6,15 +6,6 @@ namespace chronosift {
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86400;
-// 1970-01-01 is day 25569 counted from 1899-12-30.
-constexpr int64_t kUnixEpochDay = 25569;
-
-int64_t floorDiv(int64_t a, int64_t b) {
-    int64_t q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -55,10 +46,6 @@ int64_t dayNumber(const CivilDate& date) {
 
 CivilDate civilDate(int64_t day) {
     return civilFromDays(day - kUnixEpochDay);
-}
-
-int64_t dayNumberOfSeconds(int64_t seconds) {
-    return floorDiv(seconds, kSecondsPerDay) + kUnixEpochDay;
 }
 
 std::optional<CivilDate> parseIsoDate(std::string_view text) {

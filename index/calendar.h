@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/day_number.h"
+
 namespace chronosift {
 
 struct CivilDate {
@@ -19,9 +21,6 @@ struct CivilDate {
 // Day number 0 is 1899-12-30; negative before it.
 int64_t dayNumber(const CivilDate& date);
 CivilDate civilDate(int64_t dayNumber);
-
-// The day number of a moment given as seconds since 1970-01-01 00:00:00 on the same clock.
-int64_t dayNumberOfSeconds(int64_t seconds);
 
 // "YYYY-MM-DD", strictly, years 1601 to 9999. Nothing for anything else.
 std::optional<CivilDate> parseIsoDate(std::string_view text);

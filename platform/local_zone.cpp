@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "index/calendar.h"
+#include "platform/day_number.h"
 
 namespace chronosift::platform {
 
