@@ -2,9 +2,11 @@
 
 #include <QItemSelection>
 #include <algorithm>
+#include "search/order.h"
 
 #include "index/calendar.h"
 #include "platform/text.h"
+#include "search/order.h"
 
 namespace chronosift {
 
@@ -216,130 +218,8 @@ void ResultsModel::insertFiles(const std::vector<FileId>& files) {
         changeCheck(row, true);
     }
     endInsertRows();
-    permute(sortedOrder(sortColumn_));
+    permute(sortedOrder(index_.get(), ids_, sortColumn_, sortOrder_ == Qt::DescendingOrder));
     emit totalsChanged();
-}
-
-std::vector<uint32_t> ResultsModel::sortedOrder(int column) const {
-    // Keys sit beside the rows they belong to, so the sort runs over one array in memory.
-    struct Key {
-        uint64_t key;
-        FileId id;
-        uint32_t row;
-        bool operator<(const Key& o) const {
-            return key != o.key ? key < o.key : id != o.id ? id < o.id : row < o.row;
-        }
-    };
-    std::vector<Key> keys(ids_.size());
-    if (column < 0 || column > 2 || index_ == nullptr) {
-        column = -1;
-    }
-    std::vector<uint32_t> rank;  // for the path: each folder's place in path order
-    if (column == 0) {
-        // Paths compare as they begin, folder path and "/": that is the folders in pre-order,
-        // the rows' folders and each folder's subfolders ordered by name and "/".
-        const auto slashed = [](std::string_view name, std::string_view other) {
-            const size_t n = std::min(name.size(), other.size());
-            const int c = name.substr(0, n).compare(other.substr(0, n));
-            if (c != 0 || name.size() == other.size()) {
-                return c < 0;
-            }
-            // One is the start of the other: "/" against the longer one's next byte.
-            return name.size() < other.size() ? '/' < other[n] : name[n] < '/';
-        };
-        const auto byName = [&](FolderId a, FolderId b) {
-            return slashed(index_->folder(a).folderName(), index_->folder(b).folderName());
-        };
-        std::vector<FolderId> stack;
-        for (const FileIndex::Row& row : index_->rows()) {
-            if (row.root != kNoFolder) {
-                stack.push_back(row.root);
-            }
-        }
-        std::sort(stack.begin(), stack.end(), [&](FolderId a, FolderId b) { return byName(b, a); });
-        rank.resize(index_->folderCount());
-        uint32_t next = 0;
-        std::vector<FolderId> children;
-        while (!stack.empty()) {
-            const FolderId f = stack.back();
-            stack.pop_back();
-            rank[f] = next++;
-            const FileIndex::Folder& folder = index_->folder(f);
-            children.clear();
-            for (uint32_t c = 0; c < folder.childCount; ++c) {
-                children.push_back(folder.childBegin + c);
-            }
-            std::sort(children.begin(), children.end(), byName);
-            stack.insert(stack.end(), children.rbegin(), children.rend());
-        }
-    }
-    // The rows by file id (a radix sort, two passes of 16 bits), so that the folders are walked
-    // once, in step, rather than looked up for every row.
-    std::vector<std::pair<FileId, uint32_t>> byId(ids_.size());
-    for (size_t r = 0; r < ids_.size(); ++r) {
-        byId[r] = {ids_[r], static_cast<uint32_t>(r)};
-    }
-    if (!std::is_sorted(byId.begin(), byId.end())) {
-        std::vector<std::pair<FileId, uint32_t>> spare(byId.size());
-        for (const int shift : {0, 16}) {
-            std::vector<size_t> start(65537, 0);
-            for (const auto& e : byId) {
-                ++start[((e.first >> shift) & 0xFFFF) + 1];
-            }
-            for (size_t b = 1; b < start.size(); ++b) {
-                start[b] += start[b - 1];
-            }
-            for (const auto& e : byId) {
-                spare[start[(e.first >> shift) & 0xFFFF]++] = e;
-            }
-            byId.swap(spare);
-        }
-    }
-    FolderId folder = 0;
-    for (size_t k = 0; k < byId.size(); ++k) {
-        const auto [id, row] = byId[k];
-        if (column < 0) {
-            keys[k] = {0, id, row};  // index order is the order by id
-            continue;
-        }
-        folder = index_->folderFrom(folder, id);
-        const FileIndex::Folder& f = index_->folder(folder);
-        // Times are signed: flipping the sign bit orders them as unsigned keys.
-        const uint64_t key = column == 0   ? rank[folder]
-                             : column == 1 ? static_cast<uint64_t>(f.fileTime(id - f.firstFile)) ^
-                                                 (uint64_t{1} << 63)
-                                           : f.fileSize(id - f.firstFile);
-        keys[row] = {key, id, row};
-    }
-    if (column >= 0) {
-        std::sort(keys.begin(), keys.end());
-    }
-    if (column == 0) {
-        // Within one folder, by name.
-        for (size_t begin = 0; begin < keys.size();) {
-            size_t end = begin + 1;
-            while (end < keys.size() && keys[end].key == keys[begin].key) {
-                ++end;
-            }
-            if (end - begin > 1) {
-                const FileIndex::Folder& f = index_->folder(index_->folderOf(keys[begin].id));
-                std::stable_sort(
-                    keys.begin() + static_cast<ptrdiff_t>(begin),
-                    keys.begin() + static_cast<ptrdiff_t>(end), [&](const Key& a, const Key& b) {
-                        return f.fileName(a.id - f.firstFile) < f.fileName(b.id - f.firstFile);
-                    });
-            }
-            begin = end;
-        }
-    }
-    std::vector<uint32_t> order(keys.size());
-    for (size_t r = 0; r < keys.size(); ++r) {
-        order[r] = keys[r].row;
-    }
-    if (column >= 0 && sortOrder_ == Qt::DescendingOrder) {
-        std::reverse(order.begin(), order.end());
-    }
-    return order;
 }
 
 void ResultsModel::sort(int column, Qt::SortOrder order) {
@@ -349,7 +229,7 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
     }
     sortColumn_ = column;
     sortOrder_ = column < 0 ? Qt::AscendingOrder : order;
-    permute(sortedOrder(column));
+    permute(sortedOrder(index_.get(), ids_, column, sortOrder_ == Qt::DescendingOrder));
 }
 
 void ResultsModel::permute(const std::vector<uint32_t>& from) {

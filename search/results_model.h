@@ -86,7 +86,6 @@ class ResultsModel : public QAbstractTableModel {
     // Puts the rows in the order `from` (new row → old row), moving checks and persistent
     // indexes with them.
     void permute(const std::vector<uint32_t>& from);
-    std::vector<uint32_t> sortedOrder(int column) const;
 
     IndexSnapshot index_;
     std::vector<FileId> ids_;
