@@ -2,59 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
+#include "index/layout.h"
 #include "index/paths.h"
+#include "index/walk.h"
 #include "platform/fs.h"
 
 namespace chronosift {
 
 namespace {
 
-constexpr size_t kChunkSize = size_t{4} << 20;
 constexpr int64_t kPending = kNoTime + 1;
-
-// Hands out 8-aligned pieces of large chunks. The chunks go to the index, so nothing written
-// here is ever copied again; untouched chunk tails cost address space, not memory.
-class ChunkWriter {
-  public:
-    char* allocate(size_t bytes) {
-        bytes = (bytes + 7) & ~size_t{7};
-        if (used_ + bytes > capacity_) {
-            capacity_ = std::max(kChunkSize, bytes);
-            chunks.emplace_back(new char[capacity_]);
-            current_ = chunks.back().get();
-            used_ = 0;
-        }
-        char* p = current_ + used_;
-        used_ += bytes;
-        totalBytes += bytes;
-        return p;
-    }
-
-    std::vector<std::unique_ptr<char[]>> chunks;
-    size_t totalBytes = 0;
-
-  private:
-    char* current_ = nullptr;
-    size_t used_ = 0;
-    size_t capacity_ = 0;
-};
-
-// An open folder whose subfolders wait to be opened below it. It stays open while any of them
-// waits, so every folder is opened from its parent by one name, never by a path.
-struct OpenParent {
-    platform::Folder folder;
-    uint64_t device = 0;
-};
-
-struct Task {
-    FolderId id = kNoFolder;
-    std::shared_ptr<OpenParent> parent;  // null: reopen from the row's folder, name by name
-};
 
 struct Child {
     std::string_view name;  // in the worker's chunk
@@ -63,20 +23,14 @@ struct Child {
 
 struct Worker {
     ChunkWriter chunk;
-    std::string names;  // each name followed by NUL, for fstatat
-    std::vector<uint32_t> nameStarts;
-    std::vector<int64_t> times;
-    std::vector<uint64_t> sizes;
+    FolderFiles files;
     std::vector<Child> children;
-    std::vector<Task> tasks;
+    std::vector<walk::Task> tasks;
     std::vector<std::pair<FolderId, platform::FsError>> errors;
 
     // Scratch is given back after each row, so it never adds to the index's own memory.
     void releaseScratch() {
-        names = {};
-        nameStarts = {};
-        times = {};
-        sizes = {};
+        files = {};
         children = {};
         tasks = {};
     }
@@ -86,29 +40,19 @@ struct Worker {
 
 class IndexBuilder {
   public:
-    explicit IndexBuilder(const BuildOptions& options) : options_(options) {
-        unsigned n = options.threads != 0 ? options.threads : kDefaultThreads;
-        n = std::clamp(n, 1u, 256u);
-        // Folders waiting for their subfolders hold descriptors; past this many, subfolders are
-        // reopened from the row instead.
-        openBudget_ = std::max<size_t>(64, platform::raiseOpenFileLimit() / 2);
+    explicit IndexBuilder(const BuildOptions& options)
+        : options_(options),
+          // Folders waiting for their subfolders hold descriptors; past this many, subfolders
+          // are reopened from the row instead.
+          openBudget_(std::max<size_t>(64, platform::raiseOpenFileLimit() / 2)) {
+        const unsigned n =
+            std::clamp(options.threads != 0 ? options.threads : kDefaultThreads, 1u, 256u);
         for (unsigned i = 0; i < n; ++i) {
             workers_.push_back(std::make_unique<Worker>());
         }
-        for (unsigned i = 0; i < n; ++i) {
-            threads_.emplace_back([this, i] { workerLoop(*workers_[i]); });
-        }
-    }
-
-    ~IndexBuilder() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        workCv_.notify_all();
-        for (auto& t : threads_) {
-            t.join();
-        }
+        pool_ = std::make_unique<walk::Pool>(
+            n, [this](unsigned i, walk::Task task) { processTask(*workers_[i], std::move(task)); },
+            options.cancel);
     }
 
     IndexSnapshot run(const std::vector<std::string>& rows) {
@@ -142,7 +86,7 @@ class IndexBuilder {
         FileIndex::Row result;
         result.text = row;
         int error = 0;
-        auto root = std::make_shared<OpenParent>();
+        auto root = std::make_shared<walk::OpenParent>();
         root->folder = platform::Folder::openPath(row, error);
         const platform::Identity id =
             root->folder.isOpen() ? root->folder.identity(error) : platform::Identity{};
@@ -185,62 +129,24 @@ class IndexBuilder {
 
         rowRoot_ = root;
         rowRootId_ = rootId;
-        {
-            std::lock_guard lock(mutex_);
-            tasks_.push_back({rootId, nullptr});
-        }
-        workCv_.notify_all();
-        waitForRow();
+        std::vector<walk::Task> first{{rootId, nullptr}};
+        pool_->push(first);
+        pool_->wait([this] { reportProgress(); });
         rowRoot_.reset();
         for (auto& w : workers_) {
             w->releaseScratch();
         }
-        tasks_ = {};
         placeInIndexOrder(rootId);
     }
 
-    // Waits until every folder of the row is read, reporting progress meanwhile.
-    void waitForRow() {
-        std::unique_lock lock(mutex_);
-        while (!tasks_.empty() || active_ > 0) {
-            doneCv_.wait_for(lock, std::chrono::milliseconds(20));
-            if (cancelled()) {
-                tasks_.clear();
-            }
-            if (options_.progress) {
-                const auto now = std::chrono::steady_clock::now();
-                if (now - lastReport_ >= options_.progressInterval) {
-                    lastReport_ = now;
-                    lock.unlock();
-                    options_.progress(counted_.load(std::memory_order_relaxed));
-                    lock.lock();
-                }
-            }
+    void reportProgress() {
+        if (!options_.progress) {
+            return;
         }
-    }
-
-    void workerLoop(Worker& worker) {
-        while (true) {
-            Task task;
-            {
-                std::unique_lock lock(mutex_);
-                workCv_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
-                if (stop_) {
-                    return;
-                }
-                // Last in, first out: the walk goes deep first, so few parents stay open.
-                task = std::move(tasks_.back());
-                tasks_.pop_back();
-                ++active_;
-            }
-            if (!cancelled()) {
-                processTask(worker, std::move(task));
-            }
-            worker.tasks.clear();
-            std::lock_guard lock(mutex_);
-            if (--active_ == 0 && tasks_.empty()) {
-                doneCv_.notify_all();
-            }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastReport_ >= options_.progressInterval) {
+            lastReport_ = now;
+            options_.progress(counted_.load(std::memory_order_relaxed));
         }
     }
 
@@ -267,47 +173,17 @@ class IndexBuilder {
         worker.errors.emplace_back(id, platform::FsError{std::move(path), code});
     }
 
-    // Opens a folder again from the row's folder, one checked name at a time: for subfolders
-    // whose parent could not be kept open.
-    platform::Folder reopen(FolderId id, int& error) {
-        std::vector<FolderId> chain;
-        for (FolderId f = id; f != rowRootId_; f = index_->folders_[f].parent) {
-            chain.push_back(f);
-        }
-        platform::Folder current;
-        const platform::Folder* base = &rowRoot_->folder;
-        for (size_t i = chain.size(); i-- > 0;) {
-            const FileIndex::Folder& f = index_->folders_[chain[i]];
-            const std::string name(f.folderName());
-            platform::Folder next =
-                platform::Folder::openChild(*base, name.c_str(), f.inode, error);
-            if (!next.isOpen()) {
-                return {};
-            }
-            current = std::move(next);
-            base = &current;
-        }
-        return current;
-    }
-
-    void processTask(Worker& worker, Task task) {
+    void processTask(Worker& worker, walk::Task task) {
         FileIndex::Folder& node = index_->folders_[task.id];
-        platform::Folder dir;
         uint64_t parentDevice = 0;
         int error = 0;
-        if (task.id == rowRootId_) {
-            // The row's own folder stays open for reopening; the walk reads a second handle.
-            dir = platform::Folder::openChild(rowRoot_->folder, ".", node.inode, error);
-            parentDevice = rowRoot_->device;
-        } else if (task.parent != nullptr) {
-            const std::string name(node.folderName());
-            dir = platform::Folder::openChild(task.parent->folder, name.c_str(), node.inode, error);
-            parentDevice = task.parent->device;
-        } else {
-            dir = reopen(task.id, error);
-            std::lock_guard lock(mutex_);
-            parentDevice = index_->devices_[index_->folders_[node.parent].device];
-        }
+        platform::Folder dir = walk::openFolder(
+            index_->folders_, task, *rowRoot_, rowRootId_, parentDevice,
+            [&] {
+                std::lock_guard lock(mutex_);
+                return index_->devices_[index_->folders_[node.parent].device];
+            },
+            error);
         task.parent.reset();
         if (!dir.isOpen()) {
             recordError(worker, task.id, error);
@@ -334,10 +210,7 @@ class IndexBuilder {
     }
 
     void scanFolder(Worker& worker, platform::Folder& dir, FolderId id) {
-        worker.names.clear();
-        worker.nameStarts.clear();
-        worker.times.clear();
-        worker.sizes.clear();
+        worker.files.clear();
         worker.children.clear();
 
         std::string_view name;
@@ -367,11 +240,11 @@ class IndexBuilder {
             if (name[0] == '~') {
                 continue;
             }
-            worker.nameStarts.push_back(static_cast<uint32_t>(worker.names.size()));
-            worker.names.append(name);
-            worker.names.push_back('\0');
-            worker.times.push_back(time);
-            worker.sizes.push_back(size);
+            worker.files.nameStarts.push_back(static_cast<uint32_t>(worker.files.names.size()));
+            worker.files.names.append(name);
+            worker.files.names.push_back('\0');
+            worker.files.times.push_back(time);
+            worker.files.sizes.push_back(size);
         }
         if (error != 0) {
             recordError(worker, id, error);
@@ -383,18 +256,19 @@ class IndexBuilder {
             options_.afterListing(path);
         }
 
-        const auto n = static_cast<uint32_t>(worker.times.size());
+        const auto n = static_cast<uint32_t>(worker.files.times.size());
         int statError = 0;
         for (uint32_t i = 0; i < n; ++i) {
             if (cancelled()) {
                 return;
             }
-            if (worker.times[i] != kPending) {
+            if (worker.files.times[i] != kPending) {
                 continue;
             }
-            const platform::EntryStat st = dir.stat(worker.names.data() + worker.nameStarts[i]);
-            worker.times[i] = st.error != 0 ? kNoTime : st.mtimeSeconds;
-            worker.sizes[i] = st.error != 0 ? 0 : st.size;
+            const platform::EntryStat st =
+                dir.stat(worker.files.names.data() + worker.files.nameStarts[i]);
+            worker.files.times[i] = st.error != 0 ? kNoTime : st.mtimeSeconds;
+            worker.files.sizes[i] = st.error != 0 ? 0 : st.size;
             if (st.error != 0 && st.error != ENOENT && statError == 0) {
                 statError = st.error;
             }
@@ -405,7 +279,7 @@ class IndexBuilder {
         FileIndex::Folder& node = index_->folders_[id];
         node.fileCount = n;
         if (n > 0) {
-            writeBlock(worker, n, node);
+            writeFolderBlock(worker.chunk, worker.files, node);
         }
         counted_.fetch_add(n, std::memory_order_relaxed);
     }
@@ -440,64 +314,20 @@ class IndexBuilder {
         node.childBegin = first;
         node.childCount = count;
 
-        std::shared_ptr<OpenParent> parent;
+        std::shared_ptr<walk::OpenParent> parent;
         if (openParents_.load(std::memory_order_relaxed) < openBudget_) {
-            parent = std::shared_ptr<OpenParent>(new OpenParent{std::move(dir), device},
-                                                 [this](OpenParent* p) {
-                                                     openParents_.fetch_sub(1);
-                                                     delete p;
-                                                 });
+            parent = std::shared_ptr<walk::OpenParent>(new walk::OpenParent{std::move(dir), device},
+                                                       [this](walk::OpenParent* p) {
+                                                           openParents_.fetch_sub(1);
+                                                           delete p;
+                                                       });
             openParents_.fetch_add(1);
         }
         // Queued last first, so that the first subfolder is taken first.
         for (uint32_t i = count; i-- > 0;) {
             worker.tasks.push_back({first + i, parent});
         }
-        {
-            std::lock_guard lock(mutex_);
-            for (Task& t : worker.tasks) {
-                tasks_.push_back(std::move(t));
-            }
-        }
-        worker.tasks.clear();
-        if (count > 1) {
-            workCv_.notify_all();
-        } else {
-            workCv_.notify_one();
-        }
-    }
-
-    static void writeBlock(Worker& worker, uint32_t n, FileIndex::Folder& node) {
-        const size_t nameBytes = worker.names.size() - n;  // without the NULs
-        const bool narrow = nameBytes <= UINT16_MAX;
-        const size_t width = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
-        char* block = worker.chunk.allocate(16 * size_t{n} + width * (n + 1) + nameBytes);
-        std::memcpy(block, worker.times.data(), sizeof(int64_t) * n);
-        std::memcpy(block + sizeof(int64_t) * n, worker.sizes.data(), sizeof(uint64_t) * n);
-        char* offsets = block + 16 * size_t{n};
-        char* names = offsets + width * (n + 1);
-        const auto setOffset = [&](uint32_t i, uint32_t value) {
-            if (narrow) {
-                reinterpret_cast<uint16_t*>(offsets)[i] = static_cast<uint16_t>(value);
-            } else {
-                reinterpret_cast<uint32_t*>(offsets)[i] = value;
-            }
-        };
-        uint32_t at = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            const char* src = worker.names.data() + worker.nameStarts[i];
-            const auto length =
-                static_cast<uint32_t>((i + 1 < n ? worker.nameStarts[i + 1] : worker.names.size()) -
-                                      worker.nameStarts[i] - 1);
-            setOffset(i, at);
-            std::memcpy(names + at, src, length);
-            at += length;
-        }
-        setOffset(n, at);
-        node.block = block;
-        if (narrow) {
-            node.nameLength |= FileIndex::Folder::kShortOffsets;
-        }
+        pool_->push(worker.tasks);
     }
 
     // The walk numbered the row's folders in the order it met them; the index numbers them
@@ -506,54 +336,12 @@ class IndexBuilder {
     void placeInIndexOrder(FolderId rootId) {
         auto& folders = index_->folders_;
         const auto end = static_cast<FolderId>(folders.size());
-        const FolderId count = end - rootId;
-        // order[k]: the folder that goes to place rootId + k.
-        std::vector<FolderId> order;
-        order.reserve(count);
-        order.push_back(rootId);
-        for (size_t k = 0; k < order.size(); ++k) {
-            const FileIndex::Folder& f = folders[order[k]];
-            for (FolderId c = 0; c < f.childCount; ++c) {
-                order.push_back(f.childBegin + c);
-            }
-        }
-        // Every folder of the row hangs below its parent's children, so `order` holds them all.
-        std::vector<FolderId> place(count);
-        for (FolderId k = 0; k < count; ++k) {
-            place[order[k] - rootId] = rootId + k;
-        }
-        order = {};
-        for (FolderId k = 0; k < count; ++k) {
-            FileIndex::Folder& f = folders[rootId + k];
-            if (f.parent != kNoFolder) {
-                f.parent = place[f.parent - rootId];
-            }
-            if (f.childCount > 0) {
-                f.childBegin = place[f.childBegin - rootId];
-            }
-        }
+        const std::vector<FolderId> place = placeBreadthFirst(folders, rootId);
         for (auto& w : workers_) {
             for (auto& e : w->errors) {
                 if (e.first >= rootId && e.first < end) {
                     e.first = place[e.first - rootId];
                 }
-            }
-        }
-        // Move every folder to its place, one cycle of the permutation at a time.
-        for (FolderId k = 0; k < count; ++k) {
-            if (place[k] == kNoFolder || place[k] == rootId + k) {
-                continue;
-            }
-            FileIndex::Folder moving = folders[rootId + k];
-            for (FolderId at = k;;) {
-                const FolderId to = place[at] - rootId;
-                place[at] = kNoFolder;
-                if (to == k) {
-                    folders[rootId + k] = moving;
-                    break;
-                }
-                std::swap(moving, folders[rootId + to]);
-                at = to;
             }
         }
         for (FolderId id = rootId; id < end; ++id) {
@@ -595,20 +383,15 @@ class IndexBuilder {
     const BuildOptions& options_;
     std::shared_ptr<FileIndex> index_;
     std::vector<std::unique_ptr<Worker>> workers_;
-    std::vector<std::thread> threads_;
 
-    std::shared_ptr<OpenParent> rowRoot_;
+    std::unique_ptr<walk::Pool> pool_;
+    std::shared_ptr<walk::OpenParent> rowRoot_;
     FolderId rowRootId_ = kNoFolder;
     bool overflowed_ = false;
     size_t openBudget_ = 64;
     std::atomic<size_t> openParents_{0};
 
-    std::mutex mutex_;
-    std::condition_variable workCv_;
-    std::condition_variable doneCv_;
-    std::vector<Task> tasks_;
-    size_t active_ = 0;
-    bool stop_ = false;
+    std::mutex mutex_;  // the folder table's growth and the device list
     std::atomic<uint64_t> counted_{0};
     std::chrono::steady_clock::time_point lastReport_;
 };
