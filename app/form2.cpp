@@ -16,9 +16,9 @@
 #include <QTreeView>
 #include <thread>
 
+#include "app/widgets/message_box.h"
 #include "index/calendar.h"
 #include "platform/desktop.h"
-#include "app/widgets/message_box.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -203,38 +203,17 @@ void Form2::sendToTrash() {
     }
     busy_ = true;
     setMousePointer(kBusyPointer);
-    const IndexSnapshot searched = model_.snapshot();
     std::vector<FileId> files;
     files.reserve(rows.size());
     for (int row : rows) {
         files.push_back(model_.fileAt(row));
     }
-    std::vector<trash::TrashItem> items = trashItems(*searched, files);
-    std::vector<trash::TrashOutcome> outcomes;
-    runWithProgress(QStringLiteral("Moving the checked files to the trash..."), items.size(),
+    auto press = std::make_unique<TrashPress>(model_.snapshot(), search_, rows, std::move(files));
+    runWithProgress(QStringLiteral("Moving the checked files to the trash..."), press->size(),
                     [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                        trash::Trash trash;
-                        outcomes = trash.moveAll(
-                            items, {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+                        press->run({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
                     });
-
-    // No later search may list a file that went, moved or missing, in this snapshot or in a
-    // newer one built before the move.
-    std::vector<std::string> gone;
-    std::vector<std::string> paths;
-    paths.reserve(items.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        paths.push_back(items[i].path);
-        if (outcomes[i].status == trash::TrashStatus::Moved ||
-            outcomes[i].status == trash::TrashStatus::Missing) {
-            trashed_.mark(searched, files[i]);
-            gone.push_back(items[i].path);
-        }
-    }
-    if (index_ != searched) {
-        trashed_.markPaths(index_, gone);
-    }
-    const std::vector<int> removed = rowsToRemove(rows, outcomes);
+    const std::vector<int> removed = press->settle(trashed_, index_);
     // The first row still listed at or below the top of the view stays at the top.
     int top = list_->indexAt(QPoint(0, 0)).row();
     auto at = std::lower_bound(removed.begin(), removed.end(), top);
@@ -248,16 +227,12 @@ void Form2::sendToTrash() {
     }
     setMousePointer(kArrowPointer);
     busy_ = false;
-    const bool anyMoved = std::any_of(outcomes.begin(), outcomes.end(), [](const auto& o) {
-        return o.status == trash::TrashStatus::Moved;
-    });
-    const std::string failures = failureMessage(paths, outcomes);
+    const std::string failures = press->failures();
     lastPress_.reset();
-    if (anyMoved) {
-        lastPress_ =
-            LastPress{searched, search_, std::move(files), std::move(items), std::move(outcomes)};
+    if (press->anyMoved()) {
+        lastPress_ = std::move(press);
     }
-    undoAction_->setEnabled(anyMoved);
+    undoAction_->setEnabled(lastPress_ != nullptr);
     if (!failures.empty()) {
         widgets::showMessage(this, QString::fromStdString(failures));
     }
@@ -269,37 +244,17 @@ void Form2::undoTrash() {
     }
     busy_ = true;
     setMousePointer(kBusyPointer);
-    LastPress press = std::move(*lastPress_);
-    lastPress_.reset();
+    std::unique_ptr<TrashPress> press = std::move(lastPress_);
     undoAction_->setEnabled(false);
-    std::vector<trash::PutBackOutcome> outcomes;
-    runWithProgress(QStringLiteral("Putting the files back..."), press.items.size(),
+    runWithProgress(QStringLiteral("Putting the files back..."), press->size(),
                     [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                        outcomes = trash::putBack(
-                            press.items, press.outcomes,
-                            {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+                        press->undo({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
                     });
-    std::vector<FileId> back;
-    std::vector<std::string> backPaths;
-    std::vector<std::string> paths;
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        paths.push_back(press.items[i].path);
-        if (outcomes[i].putBack) {
-            back.push_back(press.files[i]);
-            backPaths.push_back(press.items[i].path);
-            trashed_.mark(press.searched, press.files[i], false);
-        }
-    }
-    if (index_ != press.searched) {
-        trashed_.markPaths(index_, backPaths, false);
-    }
     // The rows come back, checked, while the list still shows the search they were trashed from.
-    if (press.search == search_ && model_.snapshot() == press.searched) {
-        model_.insertFiles(back);
-    }
+    model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));
     setMousePointer(kArrowPointer);
     busy_ = false;
-    const std::string message = putBackMessage(paths, outcomes);
+    const std::string message = press->undoFailures();
     if (!message.empty()) {
         widgets::showMessage(this, QString::fromStdString(message));
     }

@@ -3,13 +3,14 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
+#include <memory>
 
 #include "app/page.h"
 #include "index/file_index.h"
-#include "trash/trash.h"
+#include "recycle/press.h"
 #include "recycle/recycling_bin.h"
 #include "search/results_model.h"
+#include "trash/trash.h"
 
 class QAction;
 class QLocale;
@@ -79,15 +80,7 @@ class Form2 : public Page {
     bool searched_ = false;  // "Find Results" was pressed
     uint64_t search_ = 0;    // counts the presses of "Find Results"
     QAction* undoAction_;
-    // The last press of the trash button, for undo.
-    struct LastPress {
-        IndexSnapshot searched;
-        uint64_t search = 0;
-        std::vector<FileId> files;
-        std::vector<trash::TrashItem> items;
-        std::vector<trash::TrashOutcome> outcomes;
-    };
-    std::optional<LastPress> lastPress_;
+    std::unique_ptr<TrashPress> lastPress_;  // the last press of the trash button, for undo
 };
 
 }  // namespace chronosift

@@ -6,8 +6,7 @@
 
 namespace chronosift {
 
-std::vector<trash::TrashItem> trashItems(const FileIndex& index,
-                                            const std::vector<FileId>& files) {
+std::vector<trash::TrashItem> trashItems(const FileIndex& index, const std::vector<FileId>& files) {
     std::vector<trash::TrashItem> items;
     items.reserve(files.size());
     std::unordered_map<FolderId, std::shared_ptr<const platform::FolderRoute>> routes;

@@ -14,8 +14,7 @@
 namespace chronosift {
 
 // The files as the trash takes them: each with the way back to its folder that the walk saw.
-std::vector<trash::TrashItem> trashItems(const FileIndex& index,
-                                            const std::vector<FileId>& files);
+std::vector<trash::TrashItem> trashItems(const FileIndex& index, const std::vector<FileId>& files);
 
 // "Move 3 checked files (1.2 GB) to the trash?"
 std::string confirmationText(size_t count, uint64_t bytes);
@@ -27,8 +26,7 @@ std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t
 // One message naming the files that stayed in the trash when putting back, or "" when none did.
 // A file put back whose record could not be removed is named too.
 std::string putBackMessage(const std::vector<std::string>& paths,
-                           const std::vector<trash::PutBackOutcome>& outcomes,
-                           size_t named = 20);
+                           const std::vector<trash::PutBackOutcome>& outcomes, size_t named = 20);
 
 // Of the rows sent (ascending), those whose files are gone now: moved, or missing already.
 std::vector<int> rowsToRemove(const std::vector<int>& rows,
