@@ -1,0 +1,261 @@
+#include "support/pages_fixture.h"
+
+class DatePageTest : public PagesFixture {
+    Q_OBJECT
+
+  private slots:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void eachOptionSearchesItsDay() {
+        testsupport::ScopedTimeZone tz("Europe/Berlin");
+        using testsupport::localTime;
+        for (const auto& [name, time] : {std::pair{"jun29", localTime(2006, 6, 29, 23, 59, 59)},
+                                         std::pair{"jun30", localTime(2006, 6, 30)},
+                                         std::pair{"jul01", localTime(2006, 7, 1, 0, 0, 5)}}) {
+            testsupport::makeFile(tmp_->path() + "/" + name, time);
+        }
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        new QAbstractItemModelTester(&results,
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest, &f2);
+        on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2006, 7, 2));  // only its own picker counts
+        for (const auto& [option, expected] :
+             {std::pair{"Option1", "jul01"}, std::pair{"Option2", "jun29"},
+              std::pair{"Option3", "jun30"}}) {
+            on<QRadioButton>(f2, option)->click();
+            if (QString(option) == "Option2") {
+                on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2006, 6, 30));
+            }
+            press(f2, "Check1");
+            QCOMPARE(results.rowCount(), 1);
+            QCOMPARE(results.snapshot()->name(results.fileAt(0)), std::string_view(expected));
+            QCOMPARE(f2.mousePointer(), kArrowPointer);
+        }
+    }
+
+    void rowsStayUntilTheNextPress() {
+        for (int i = 0; i < 6; ++i) {
+            testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000 + i);
+        }
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();  // before 2006-06-30: all six
+        press(f2, "Check1");
+        const auto ids = [&] {
+            std::vector<FileId> out;
+            for (int r = 0; r < results.rowCount(); ++r) {
+                out.push_back(results.fileAt(r));
+            }
+            return out;
+        };
+        const std::vector<FileId> first = ids();
+        QVERIFY(first.size() == 6 && std::is_sorted(first.begin(), first.end()));  // index order
+
+        // Space checks the selected rows, or the row with the focus frame: tabbed into, the list
+        // gives its first row the frame but no selection. Ctrl+A selects every row.
+        auto* list = on<QTreeView>(f2, "ListView1");
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        button(f2, "Check1")->setFocus();
+        QTest::keyClick(button(f2, "Check1"), Qt::Key_Tab);
+        QVERIFY(list->selectionModel()->selection().isEmpty());
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(results.checkedRows(), std::vector<int>{list->currentIndex().row()});
+        results.setAllChecked(false);
+        list->setCurrentIndex(results.index(1, 0));
+        list->selectionModel()->select(results.index(4, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4}));
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 6);
+        QTest::keyClick(list, Qt::Key_Space);  // the lead row is checked: all are cleared
+        QVERIFY(results.checkedRows().empty());
+        results.setChecked(1, true);
+        results.setChecked(4, true);
+        const IndexSnapshot searched = results.snapshot();
+
+        // Back, a file more, Next: a new index, but the rows and checks of the last search stay.
+        press(f2, "Check2");
+        testsupport::makeFile(tmp_->path() + "/late", 1000000100);
+        next();
+        QVERIFY(app_->index() != searched);
+        QCOMPARE(results.snapshot(), searched);
+        QCOMPARE(results.rowCount(), 6);
+        QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4}));
+
+        // The next press searches the new index, all rows unchecked; twice gives the same rows.
+        press(f2, "Check1");
+        const std::vector<FileId> once = ids();
+        QVERIFY(once.size() == 7 && std::is_sorted(once.begin(), once.end()));
+        QVERIFY(results.checkedRows().empty());
+        press(f2, "Check1");
+        QCOMPARE(ids(), once);
+    }
+
+    // The trash press and its undo, with sizes, sorting and the caption's totals on the way.
+    void trashAndUndo() {
+        testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
+        const std::string root = tmp_->path() + "/files";
+        makeDir(root + "/a");
+        const std::vector<std::pair<std::string, int>> files = {
+            {"small", 10}, {"big", 3000}, {"mid", 500}, {"keep", 1}, {"a/locked", 2}, {"gone", 3}};
+        for (const auto& [name, size] : files) {
+            testsupport::makeFile(root + "/" + name, 978307200 + size, std::string(size, 'x'));
+        }
+        addRow(root);
+        next();
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift [ 6 files found, 3.5 KB ]"));
+        const auto names = [&] {
+            QStringList out;
+            for (int r = 0; r < results.rowCount(); ++r) {
+                out << QString::fromStdString(results.snapshot()->path(results.fileAt(r)))
+                           .mid(static_cast<int>(root.size()) + 1);
+            }
+            return out;
+        };
+        const auto check = [&](const QStringList& which) {
+            for (const QString& n : which) {
+                results.setChecked(static_cast<int>(names().indexOf(n)), true);
+            }
+        };
+        // Nothing checked: no question at all.
+        QStringList questions;
+        bool answer = false;
+        widgets::setQuestionHandler([&](QWidget*, const QString& q) {
+            questions << q;
+            return answer;
+        });
+        press(f2, "Check3");
+        QVERIFY(questions.isEmpty());
+
+        // A header click sorts by size; a second one reverses, and checks stay with their files.
+        QHeaderView* header = on<QTreeView>(f2, "ListView1")->header();
+        const QPoint sizeHeader(header->sectionViewportPosition(2) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeHeader);
+        QCOMPARE(header->sortIndicatorSection(), 2);
+        QCOMPARE(names(), (QStringList{"keep", "a/locked", "gone", "small", "mid", "big"}));
+        check({"big", "mid", "small", "a/locked", "gone"});
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeHeader);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(names(), (QStringList{"big", "mid", "small", "gone", "a/locked", "keep"}));
+        QCOMPARE(results.checkedRows(), (std::vector<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(f2.windowTitle(),
+                 QStringLiteral("Chronosift [ 6 files found, 3.5 KB \u00b7 5 checked, 3.5 KB ]"));
+        QTest::keyClick(on(f2, "ListView1"), Qt::Key_Delete);  // as the button does; "No"
+        QCOMPARE(questions, QStringList{"Move 5 checked files (3.5 KB) to the trash?"});
+        QCOMPARE(results.checkedRows().size(), 5u);
+
+        // Back and Next: a newer index, built before the move, while the rows stay. Then one
+        // file cannot move (its folder read-only, and for root, whom permissions do not stop, the
+        // file immutable), and one goes outside the program.
+        press(f2, "Check2");
+        next();
+        QVERIFY(app_->index() != results.snapshot());
+        ::chmod((root + "/a").c_str(), 0555);
+        const bool immutable =
+            ::geteuid() == 0 && testsupport::setImmutable(root + "/a/locked", true);
+        if (::geteuid() == 0 && !immutable) {
+            ::chmod((root + "/a").c_str(), 0755);
+            QSKIP("cannot make a file immutable here (root ignores permissions)");
+        }
+        QCOMPARE(::unlink((root + "/gone").c_str()), 0);
+        answer = true;
+        press(f2, "Check3");
+        if (immutable) {
+            testsupport::setImmutable(root + "/a/locked", false);
+        }
+        ::chmod((root + "/a").c_str(), 0755);
+        QCOMPARE(names(), (QStringList{"a/locked", "keep"}));
+        QCOMPARE(results.checkedRows(), std::vector<int>{0});
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY2(messages_[0].startsWith("2 files were not moved to the trash:"),
+                 qPrintable(messages_[0]));
+        QVERIFY(messages_[0].contains(QString::fromStdString(root) + "/a/locked: "));
+        QVERIFY(
+            messages_[0].contains(QString::fromStdString(root) + "/gone: it is no longer there"));
+        QCOMPARE(f2.windowTitle(),
+                 QStringLiteral("Chronosift [ 2 files found, 3 bytes \u00b7 1 checked, 2 bytes ]"));
+
+        // Another file takes mid's place; Ctrl+Z puts back the other two, checked, in order.
+        testsupport::makeFile(root + "/mid", 978307200, "new");
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        QTest::keyClick(on(f2, "ListView1"), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(names(), (QStringList{"big", "small", "a/locked", "keep"}));
+        QCOMPARE(results.checkedRows(), (std::vector<int>{0, 1, 2}));
+        QCOMPARE(f2.windowTitle(),
+                 QStringLiteral("Chronosift [ 4 files found, 3.0 KB \u00b7 3 checked, 3.0 KB ]"));
+        for (const auto& [name, size] : {std::pair{"big", 3000}, std::pair{"small", 10}}) {
+            struct stat st;
+            QCOMPARE(::lstat((root + "/" + name).c_str(), &st), 0);
+            QVERIFY(st.st_size == size && st.st_mtime == 978307200 + size);
+        }
+        QCOMPARE(messages_.size(), 2);
+        QCOMPARE(messages_[1], "1 file stayed in the trash:\n\n" + QString::fromStdString(root) +
+                                   "/mid: its place is taken now");
+        QVERIFY(!f2.undoAction()->isEnabled());
+        widgets::setQuestionHandler({});
+        if (::access("/usr/bin/trash-list", X_OK) == 0) {
+            const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+            QCOMPARE(QString::fromStdString(listed.out).count('\n'), 1);
+            QVERIFY2(listed.out.ends_with(" " + root + "/mid\n"), listed.out.c_str());
+        }
+        // A new search, of the newer index, lists the put-back files again, unsorted, and never
+        // those that went.
+        press(f2, "Check1");
+        QCOMPARE(results.snapshot(), app_->index());
+        QCOMPARE(header->sortIndicatorSection(), -1);
+        QStringList now = names();
+        now.sort();
+        QCOMPARE(now, (QStringList{"a/locked", "big", "keep", "small"}));
+    }
+
+    // Every part of a picker's date can be typed, in the locale's own order and month names.
+    void pickersTakeTypedDates() {
+        struct Case {
+            QLocale locale;
+            const char* format;
+            const char* month;
+        };
+        const Case cases[] = {
+            {QLocale::c(), "d MMMM yyyy", "October"},
+            {QLocale(QLocale::German, QLocale::Germany), "d. MMMM yyyy", "Oktober"},
+            {QLocale(QLocale::English, QLocale::UnitedStates), "MMMM d, yyyy", "October"}};
+        for (const Case& c : cases) {
+            QCOMPARE(pickerDisplayFormat(c.locale), QString::fromLatin1(c.format));
+            QDateEdit picker(QDate(2006, 6, 30));
+            picker.setLocale(c.locale);
+            picker.setDisplayFormat(pickerDisplayFormat(c.locale));
+            picker.show();
+            picker.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&picker));
+            picker.setSelectedSection(QDateTimeEdit::YearSection);
+            QTest::keyClicks(&picker, "2021");
+            picker.setSelectedSection(QDateTimeEdit::DaySection);
+            QTest::keyClicks(&picker, "15");
+            picker.setSelectedSection(QDateTimeEdit::MonthSection);
+            QTest::keyClicks(&picker, c.month);
+            QTest::keyClick(&picker, Qt::Key_Tab);
+            QCOMPARE(picker.date(), QDate(2021, 10, 15));
+        }
+        // Weekdays go wherever the locale puts them.
+        QCOMPARE(pickerDisplayFormat(QLocale(QLocale::Japanese, QLocale::Japan)),
+                 QString::fromUtf8("yyyy年M月d日"));
+    }
+
+    // HAND-M.CUR beside the program is the hand, its hot spot read from the file; a missing or
+    // broken one is silent.
+};
+
+QTEST_MAIN(DatePageTest)
+#include "date_page_test.moc"
