@@ -9,6 +9,7 @@
 #include "index/paths.h"
 #include "index/walk.h"
 #include "platform/fs.h"
+#include "platform/trash_folders.h"
 
 namespace chronosift {
 
@@ -57,6 +58,7 @@ class IndexBuilder {
 
     IndexSnapshot run(const std::vector<std::string>& rows) {
         index_ = std::make_shared<FileIndex>();
+        homeTrash_ = platform::homeTrashIdentity();
         index_->devices_.reserve(UINT16_MAX);
         lastReport_ = std::chrono::steady_clock::now();
         for (const std::string& row : rows) {
@@ -95,6 +97,11 @@ class IndexBuilder {
         if (error == 0 && own.size() > FileIndex::Folder::kMaxNameLength) {
             error = ENAMETOOLONG;
         }
+        // The row is resolved once, here; later steps never read its text again.
+        result.realPath = error == 0 ? root->folder.realPath() : std::string();
+        if (error == 0 && !platform::trashFolderAround(result.realPath).empty()) {
+            error = platform::kInTrash;
+        }
         if (error == 0 && !index_->folders_.append(1, rootId)) {
             error = EOVERFLOW;
         }
@@ -103,8 +110,6 @@ class IndexBuilder {
             index_->rows_.push_back(std::move(result));
             return;
         }
-        // The row is resolved once, here; later steps never read its text again.
-        result.realPath = root->folder.realPath();
         if (result.realPath == "/") {
             result.realPath.clear();
         } else if (result.realPath.empty()) {
@@ -194,6 +199,9 @@ class IndexBuilder {
             recordError(worker, task.id, error);
             return;
         }
+        if (id == homeTrash_) {
+            return;  // the trash's own files and records are never listed
+        }
         if (id.device != parentDevice) {
             if (dir.onPseudoFileSystem()) {
                 return;
@@ -223,11 +231,13 @@ class IndexBuilder {
             }
             int64_t time = kPending;
             uint64_t size = 0;
+            uint64_t fingerprint = 0;
             if (kind == platform::EntryKind::Unknown) {
                 const platform::EntryStat st = dir.stat(name.data());
                 kind = st.isFolder ? platform::EntryKind::Folder : platform::EntryKind::NotFolder;
                 time = st.error != 0 ? kNoTime : st.mtimeSeconds;
                 size = st.size;
+                fingerprint = st.fingerprint;
             }
             if (kind == platform::EntryKind::Folder) {
                 if (name[0] != '.') {
@@ -240,11 +250,16 @@ class IndexBuilder {
             if (name[0] == '~') {
                 continue;
             }
+            if (worker.files.names.size() + name.size() + 1 > UINT32_MAX) {
+                error = EOVERFLOW;  // more names than one folder's offsets can hold
+                break;
+            }
             worker.files.nameStarts.push_back(static_cast<uint32_t>(worker.files.names.size()));
             worker.files.names.append(name);
             worker.files.names.push_back('\0');
             worker.files.times.push_back(time);
             worker.files.sizes.push_back(size);
+            worker.files.fingerprints.push_back(fingerprint);
         }
         if (error != 0) {
             recordError(worker, id, error);
@@ -269,6 +284,7 @@ class IndexBuilder {
                 dir.stat(worker.files.names.data() + worker.files.nameStarts[i]);
             worker.files.times[i] = st.error != 0 ? kNoTime : st.mtimeSeconds;
             worker.files.sizes[i] = st.error != 0 ? 0 : st.size;
+            worker.files.fingerprints[i] = st.error != 0 ? 0 : st.fingerprint;
             if (st.error != 0 && st.error != ENOENT && statError == 0) {
                 statError = st.error;
             }
@@ -278,8 +294,10 @@ class IndexBuilder {
         }
         FileIndex::Folder& node = index_->folders_[id];
         node.fileCount = n;
-        if (n > 0) {
-            writeFolderBlock(worker.chunk, worker.files, node);
+        if (n > 0 && !writeFolderBlock(worker.chunk, worker.files, node)) {
+            node.fileCount = 0;
+            recordError(worker, id, EOVERFLOW);
+            return;
         }
         counted_.fetch_add(n, std::memory_order_relaxed);
     }
@@ -384,6 +402,7 @@ class IndexBuilder {
     std::shared_ptr<FileIndex> index_;
     std::vector<std::unique_ptr<Worker>> workers_;
 
+    platform::Identity homeTrash_;
     std::unique_ptr<walk::Pool> pool_;
     std::shared_ptr<walk::OpenParent> rowRoot_;
     FolderId rowRootId_ = kNoFolder;

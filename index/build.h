@@ -5,7 +5,8 @@
 // below them stay out; a row that is itself hidden is still walked. Links are never followed and
 // kernel pseudo file systems below a row are not entered. A folder that cannot be read is
 // recorded in `FileIndex::errors()` and skipped; a file that vanishes before its time is read
-// keeps its place with `kNoTime`.
+// keeps its place with `kNoTime`. The home trash is never entered, and a row that is or lies
+// inside a trash folder is refused (`platform::kInTrash`).
 #pragma once
 
 #include <atomic>
@@ -27,7 +28,8 @@ struct BuildOptions {
     // `progressInterval`, and once more at the end.
     std::function<void(uint64_t files)> progress;
     std::chrono::milliseconds progressInterval{100};
-    // Threads that read folders; 0 means one per core.
+    // Threads that read folders; 0 means the default of 16, which keeps a cold disk's queue
+    // full whatever the number of cores.
     unsigned threads = 0;
     // Called on a reading thread after a folder's entries are read and before their times are,
     // with the folder's path. Tests use it to change the folder in that window.

@@ -86,6 +86,11 @@ uint64_t FileIndex::size(FileId file) const {
     return f.fileSize(file - f.firstFile);
 }
 
+platform::FileIdentity FileIndex::identity(FileId file) const {
+    const Folder& f = folders_[folderOf(file)];
+    return f.fileIdentity(file - f.firstFile);
+}
+
 void FileIndex::appendFolderPath(FolderId folder, std::string& out) const {
     FolderId chain[64];
     size_t depth = 0;

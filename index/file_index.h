@@ -29,11 +29,14 @@ inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
 
 class FileIndex {
   public:
-    // One folder's files, laid out in one block: times, sizes, then name offsets, then names.
+    // One folder's files, laid out in one block: times, sizes, fingerprints, then name offsets,
+    // then names.
     // The offsets are 16 bits wide when the names fit, as they nearly always do.
     struct Folder {
         static constexpr uint16_t kShortOffsets = 0x8000;  // a flag in nameLength
         static constexpr uint16_t kMaxNameLength = kShortOffsets - 1;
+        // Bytes a file takes before its name offset: time, size and fingerprint.
+        static constexpr size_t kFixedBytes = 24;
 
         const char* name;  // a subfolder's name, or a row's path without its last "/"
         const char* block;
@@ -53,8 +56,11 @@ class FileIndex {
         const uint64_t* sizes() const {
             return reinterpret_cast<const uint64_t*>(block + sizeof(int64_t) * fileCount);
         }
+        const uint64_t* fingerprints() const {
+            return reinterpret_cast<const uint64_t*>(block + 2 * sizeof(int64_t) * fileCount);
+        }
         uint32_t nameOffset(uint32_t i) const {
-            const char* offsets = block + 16 * size_t{fileCount};
+            const char* offsets = block + kFixedBytes * size_t{fileCount};
             if ((nameLength & kShortOffsets) != 0) {
                 return reinterpret_cast<const uint16_t*>(offsets)[i];
             }
@@ -62,7 +68,7 @@ class FileIndex {
         }
         const char* names() const {
             const size_t width = (nameLength & kShortOffsets) != 0 ? 2 : 4;
-            return block + 16 * size_t{fileCount} + width * (fileCount + 1);
+            return block + kFixedBytes * size_t{fileCount} + width * (fileCount + 1);
         }
         // The name, the time and the size of the folder's i-th file.
         std::string_view fileName(uint32_t i) const {
@@ -71,6 +77,10 @@ class FileIndex {
         }
         int64_t fileTime(uint32_t i) const { return times()[i]; }
         uint64_t fileSize(uint32_t i) const { return sizes()[i]; }
+        // What the listing saw of the file, for a check right before it is acted on.
+        platform::FileIdentity fileIdentity(uint32_t i) const {
+            return {times()[i] != kNoTime, times()[i], sizes()[i], fingerprints()[i]};
+        }
     };
 
     // Folders in pages that never move, so the walk's threads can fill them side by side.
@@ -122,6 +132,7 @@ class FileIndex {
     std::string_view name(FileId file) const;
     int64_t time(FileId file) const;   // UTC seconds, or kNoTime
     uint64_t size(FileId file) const;  // bytes, as the folder listed it (0 when unknown)
+    platform::FileIdentity identity(FileId file) const;
 
     // A folder's path without the trailing "/" ("" for the root folder itself).
     void appendFolderPath(FolderId folder, std::string& out) const;

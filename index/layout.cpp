@@ -28,17 +28,27 @@ void FolderFiles::clear() {
     nameStarts.clear();
     times.clear();
     sizes.clear();
+    fingerprints.clear();
 }
 
-void writeFolderBlock(ChunkWriter& chunk, const FolderFiles& files, FileIndex::Folder& node) {
+size_t offsetWidth(uint64_t nameBytes) {
+    return nameBytes <= UINT16_MAX ? 2 : nameBytes <= UINT32_MAX ? 4 : 0;
+}
+
+bool writeFolderBlock(ChunkWriter& chunk, const FolderFiles& files, FileIndex::Folder& node) {
     const auto n = static_cast<uint32_t>(files.count());
     const size_t nameBytes = files.names.size() - n;  // without the NULs
-    const bool narrow = nameBytes <= UINT16_MAX;
-    const size_t width = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
-    char* block = chunk.allocate(16 * size_t{n} + width * (n + 1) + nameBytes);
+    const size_t width = offsetWidth(nameBytes);
+    if (width == 0 || files.names.size() > UINT32_MAX) {
+        return false;
+    }
+    const bool narrow = width == sizeof(uint16_t);
+    constexpr size_t kFixed = FileIndex::Folder::kFixedBytes;
+    char* block = chunk.allocate(kFixed * size_t{n} + width * (n + 1) + nameBytes);
     std::memcpy(block, files.times.data(), sizeof(int64_t) * n);
     std::memcpy(block + sizeof(int64_t) * n, files.sizes.data(), sizeof(uint64_t) * n);
-    char* offsets = block + 16 * size_t{n};
+    std::memcpy(block + 2 * sizeof(int64_t) * n, files.fingerprints.data(), sizeof(uint64_t) * n);
+    char* offsets = block + kFixed * size_t{n};
     char* names = offsets + width * (n + 1);
     const auto setOffset = [&](uint32_t i, uint32_t value) {
         if (narrow) {
@@ -61,6 +71,7 @@ void writeFolderBlock(ChunkWriter& chunk, const FolderFiles& files, FileIndex::F
     if (narrow) {
         node.nameLength |= FileIndex::Folder::kShortOffsets;
     }
+    return true;
 }
 
 std::vector<FolderId> placeBreadthFirst(FileIndex::FolderTable& folders, FolderId rootId) {

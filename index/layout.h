@@ -33,14 +33,19 @@ struct FolderFiles {
     std::vector<uint32_t> nameStarts;
     std::vector<int64_t> times;
     std::vector<uint64_t> sizes;
+    std::vector<uint64_t> fingerprints;
 
     size_t count() const { return times.size(); }
     void clear();
 };
 
-// Writes the files into one block and points `node` at it; the offsets are 16 bits wide when
-// the names fit.
-void writeFolderBlock(ChunkWriter& chunk, const FolderFiles& files, FileIndex::Folder& node);
+// How wide each name offset of a folder with `nameBytes` bytes of names is: 2 while the names
+// fit 16 bits, 4 while they fit 32, and 0 when they do not fit at all.
+size_t offsetWidth(uint64_t nameBytes);
+
+// Writes the files into one block and points `node` at it. False, with nothing written, when the
+// names do not fit 32-bit offsets (more than 4 GiB of names in one folder).
+bool writeFolderBlock(ChunkWriter& chunk, const FolderFiles& files, FileIndex::Folder& node);
 
 // The walk numbers a row's folders (rootId and every one after it) in the order it met them;
 // the index numbers them breadth first: the row's folder, then level by level, each parent's

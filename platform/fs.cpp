@@ -26,6 +26,9 @@ std::string errorText(int code) {
     if (code == kChanged) {
         return "it changed since it was listed";
     }
+    if (code == kInTrash) {
+        return "it is inside a trash folder";
+    }
     char buffer[256];
     // The GNU strerror_r returns the text, which may or may not be in `buffer`.
     return strerror_r(code, buffer, sizeof buffer);
@@ -81,6 +84,35 @@ Identity identityOf(const struct stat& st) {
 
 }  // namespace
 
+namespace {
+
+constexpr uint64_t mix(uint64_t x) {
+    // splitmix64's finaliser: every input bit reaches every output bit.
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
+
+uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos) {
+    return mix(mix(inode) ^ mtimeNanos);
+}
+
+FileIdentity FileIdentity::of(const struct stat& st) {
+    return {true, static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<uint64_t>(st.st_size),
+            fileFingerprint(static_cast<uint64_t>(st.st_ino),
+                            static_cast<uint32_t>(st.st_mtim.tv_nsec))};
+}
+
+bool FileIdentity::matches(const struct stat& st) const {
+    const FileIdentity now = of(st);
+    return known && now.mtimeSeconds == mtimeSeconds && now.size == size &&
+           now.fingerprint == fingerprint;
+}
+
 Folder Folder::openPath(const std::string& path, int& error) {
     error = 0;
     int fd = ::open(path.c_str(), kOpenFlags);
@@ -99,13 +131,26 @@ Folder Folder::openPath(const std::string& path, int& error) {
 
 namespace {
 
-// Whether an opened folder is the one listed under its name with inode `listed`, given its
-// parent's device.
-bool isListedFolder(const struct stat& opened, uint64_t parentDevice, uint64_t listed) {
-    // A mount point is listed with the inode of the folder it covers; only a mount can put
-    // another device under a name, so the device change itself is the check there.
-    return static_cast<uint64_t>(opened.st_dev) != parentDevice ||
-           static_cast<uint64_t>(opened.st_ino) == listed;
+// Whether an open folder is the root of a mount: the kernel says so, or, where it cannot, its
+// mount differs from its parent's.
+bool isMountRoot(int fd, int parent) {
+    struct statx own, up;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &own) != 0) {
+        return false;
+    }
+    if ((own.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+        return (own.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    }
+    return (own.stx_mask & STATX_MNT_ID) != 0 &&
+           ::statx(parent, "", AT_EMPTY_PATH, STATX_MNT_ID, &up) == 0 &&
+           (up.stx_mask & STATX_MNT_ID) != 0 && up.stx_mnt_id != own.stx_mnt_id;
+}
+
+// Whether an opened folder is the one listed under its name with inode `listed`.
+bool isListedFolder(int fd, const struct stat& opened, int parent, uint64_t listed) {
+    // A mount point is listed with the inode of the folder it covers, so only there may the
+    // inode differ. A device change alone proves nothing: any user can make a subvolume.
+    return static_cast<uint64_t>(opened.st_ino) == listed || isMountRoot(fd, parent);
 }
 
 }  // namespace
@@ -113,17 +158,17 @@ bool isListedFolder(const struct stat& opened, uint64_t parentDevice, uint64_t l
 Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listedInode, int& error) {
     error = 0;
     Fd fd(::openat(parent.fd(), name, kOpenFlags | O_NOFOLLOW));
-    struct stat own, up;
+    struct stat own;
     if (!fd.ok()) {
         // A link or a file under the name now: not the folder that was listed.
         error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
         return {};
     }
-    if (::fstat(fd.get(), &own) != 0 || ::fstat(parent.fd(), &up) != 0) {
+    if (::fstat(fd.get(), &own) != 0) {
         error = errno;
         return {};
     }
-    if (!isListedFolder(own, static_cast<uint64_t>(up.st_dev), listedInode)) {
+    if (!isListedFolder(fd.get(), own, parent.fd(), listedInode)) {
         error = kChanged;
         return {};
     }
@@ -175,8 +220,10 @@ EntryStat Folder::stat(const char* name) const {
         return result;
     }
     result.isFolder = S_ISDIR(st.st_mode);
-    result.mtimeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
-    result.size = static_cast<uint64_t>(st.st_size);
+    const FileIdentity id = FileIdentity::of(st);
+    result.mtimeSeconds = id.mtimeSeconds;
+    result.size = id.size;
+    result.fingerprint = id.fingerprint;
     return result;
 }
 

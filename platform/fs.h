@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+struct stat;
+
 namespace chronosift::platform {
 
 // The process's working folder, as bytes ("" when it cannot be read).
@@ -43,8 +45,10 @@ struct FsError {
 // An error code beside the errno values: the entry is no longer the one that was listed (another
 // folder, a link or a file stands under its name now).
 inline constexpr int kChanged = -1;
+// The entry lies inside a trash folder, which nothing walks or moves.
+inline constexpr int kInTrash = -2;
 
-// The reason text for an errno value or `kChanged`, in English.
+// The reason text for an errno value, `kChanged` or `kInTrash`, in English.
 std::string errorText(int code);
 
 // What makes a folder or file the same one over time.
@@ -60,11 +64,29 @@ enum class EntryKind : uint8_t {
     Unknown,    // the file system did not say; ask `Folder::stat`
 };
 
+// A number that tells one file from another that took its name with the same time and size:
+// made from the inode and the nanoseconds of the modification time, which an ordinary copy with
+// kept times (cp -p, rsync -t, tar) cannot both match.
+uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos);
+
 struct EntryStat {
     int error = 0;  // 0, or errno (ENOENT when the entry vanished)
     bool isFolder = false;
     int64_t mtimeSeconds = 0;  // floor of the modification time, UTC seconds
     uint64_t size = 0;         // bytes; a link's own
+    uint64_t fingerprint = 0;  // fileFingerprint of its inode and time
+};
+
+// What a listed file was, all of it taken from one lstat: checked again right before the file is
+// acted on. A file without a time (it vanished while listed) matches nothing.
+struct FileIdentity {
+    bool known = false;
+    int64_t mtimeSeconds = 0;
+    uint64_t size = 0;
+    uint64_t fingerprint = 0;
+
+    static FileIdentity of(const struct ::stat& st);
+    bool matches(const struct ::stat& st) const;
 };
 
 // An open folder being read. Move-only.
@@ -80,9 +102,10 @@ class Folder {
     // Opens a folder by path, following links. `error` gets errno on failure.
     static Folder openPath(const std::string& path, int& error);
     // Opens the subfolder `name` (one name, NUL-terminated) of `parent` without following a
-    // link, and checks that it is the folder listed with inode `listedInode`. A mount point
-    // (another device) is checked by its device alone, since a listing reports the inode of the
-    // folder below the mount. `error`: errno, or kChanged.
+    // link, and checks that it is the folder listed with inode `listedInode`. Only the root of
+    // a mount is let through on another inode (a listing reports the inode of the folder the
+    // mount covers); another device alone, such as a subvolume, proves nothing. `error`: errno,
+    // or kChanged.
     static Folder openChild(const Folder& parent, const char* name, uint64_t listedInode,
                             int& error);
 
