@@ -16,9 +16,7 @@ std::vector<trash::TrashItem> trashItems(const FileIndex& index, const std::vect
         if (route == nullptr) {
             route = std::make_shared<platform::FolderRoute>(index.route(folder));
         }
-        const int64_t time = index.time(id);
-        items.push_back({index.path(id), route, std::string(index.name(id)), time != kNoTime,
-                         time == kNoTime ? 0 : time});
+        items.push_back({index.path(id), route, std::string(index.name(id)), index.identity(id)});
     }
     return items;
 }

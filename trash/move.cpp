@@ -11,7 +11,9 @@
 #include <ctime>
 
 #include "platform/text.h"
+#include "platform/trash_folders.h"
 #include "trash/records.h"
+#include "trash/relocate.h"
 
 namespace chronosift::trash {
 
@@ -94,9 +96,10 @@ TrashItem trashItemFor(const std::string& path) {
             route->row = folder.identity(error);
             const std::string real = folder.realPath();
             route->rowPath = real == "/" ? "" : real;
-            const EntryStat st = folder.stat(item.name.c_str());
-            item.hasTime = st.error == 0;
-            item.mtimeSeconds = st.mtimeSeconds;
+            struct stat st;
+            if (::fstatat(folder.fd(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                item.identity = FileIdentity::of(st);
+            }
         }
     }
     item.folder = std::move(route);
@@ -112,6 +115,7 @@ struct Trash::Batch {
         std::string filesName;
         uint32_t clash = 1;
         uint64_t inode = 0;
+        uint64_t recordInode = 0;
     };
     const std::vector<TrashItem>& items;
     std::vector<TrashOutcome>& outcomes;
@@ -183,14 +187,18 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
         outcome.reason = "it is a folder now";
         return;
     }
-    if (!item.hasTime || st.st_mtim.tv_sec != item.mtimeSeconds) {
+    if (!item.identity.matches(st)) {
         outcome.reason = kChangedReason;
         return;
     }
     auto where = batch.places.find(route);
     if (where == batch.places.end()) {
         Batch::Where w;
-        w.can = canFor(folder->get(), *route, w.relative, w.reason);
+        if (const std::string inTrash = trashFolderAround(route->realPath()); !inTrash.empty()) {
+            w.reason = errorText(kInTrash) + " (" + displayText(inTrash) + ")";
+        } else {
+            w.can = canFor(folder->get(), *route, w.relative, w.reason);
+        }
         where = batch.places.emplace(route, std::move(w)).first;
     }
     TrashCan* can = where->second.can;
@@ -220,6 +228,7 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
         return;
     }
     can->next[item.name] = p.clash + 1;
+    p.recordInode = can->lastRecordInode;
     outcome.status = TrashStatus::NotTried;  // until it moves
     batch.pending.push_back(std::move(p));
 }
@@ -242,14 +251,32 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         fail(TrashStatus::NotTried, {});
         return;
     }
+    const FailHook noHook;
+    const FailHook& hook = options.hooks != nullptr ? options.hooks->fail : noHook;
     for (int attempt = 0;; ++attempt) {
-        int error = renameNoReplace(folder, item.name.c_str(), can.files.get(), p.filesName.c_str(),
-                                    options.hooks != nullptr ? options.hooks->fail : nullptr);
-        if (error == EEXIST && attempt < 3) {
+        const Relocation r =
+            relocate(folder, item.name, can.files.get(), p.filesName, p.inode, hook);
+        if (r.state == Relocation::Moved) {
+            break;
+        }
+        if (r.state == Relocation::Stranded) {
+            // A file that was not the checked one reached files/, or left its name, and could
+            // not be given back: say exactly where it is, so nothing is hidden.
+            std::string where =
+                (r.strandedIn == folder ? item.folder->realPath() : can.folder + "/files") + "/" +
+                r.strandedAs;
+            fail(TrashStatus::Failed,
+                 std::string(r.error == kChanged ? kChangedReason : errorText(r.error)) +
+                     "; a file that took its name is now at " + displayText(where) +
+                     " and could not be put back");
+            return;
+        }
+        if (r.error == EEXIST && attempt < 3) {
             // A file of that name arrived in files/ meanwhile: take the next name.
             can.dropRecord(p.filesName + kInfoSuffix);
             ++p.clash;
-            error = reserve(can, item.name, p.filesName, p.clash, p.content);
+            int error = reserve(can, item.name, p.filesName, p.clash, p.content);
+            p.recordInode = can.lastRecordInode;
             error = error != 0 ? error : can.sync();
             if (error != 0) {
                 outcome.status = TrashStatus::Failed;
@@ -258,23 +285,12 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
             }
             continue;
         }
-        if (error != 0) {
-            struct stat st;
-            const bool gone = ::fstatat(folder, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-                              errno == ENOENT;
-            fail(gone ? TrashStatus::Missing : TrashStatus::Failed, errorText(error));
-            return;
-        }
-        break;
-    }
-    // The name could have been given to another file between the check and the move: then
-    // that file goes back, and the record with it.
-    struct stat st;
-    if (::fstatat(can.files.get(), p.filesName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        st.st_ino != p.inode &&
-        ::renameat2(can.files.get(), p.filesName.c_str(), folder, item.name.c_str(),
-                    RENAME_NOREPLACE) == 0) {
-        fail(TrashStatus::Failed, kChangedReason);
+        struct stat st;
+        const bool gone = r.error != kChanged &&
+                          ::fstatat(folder, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+                          errno == ENOENT;
+        fail(gone ? TrashStatus::Missing : TrashStatus::Failed,
+             r.error == kChanged ? kChangedReason : errorText(r.error));
         return;
     }
     outcome.status = TrashStatus::Moved;
@@ -284,6 +300,9 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     outcome.trashedName = p.filesName;
     outcome.inode = p.inode;
     outcome.record = std::move(p.content);
+    outcome.recordInode = p.recordInode;
+    outcome.files = can.filesId;
+    outcome.info = can.infoId;
 }
 
 std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,

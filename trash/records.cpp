@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "trash/relocate.h"
 
 namespace chronosift::trash {
 
@@ -51,32 +52,34 @@ std::string randomId() {
     return buffer;
 }
 
-// Removes the records a dead run listed in its journal whose files never reached files/. Each
-// entry is "INODE NAME" and a NUL; the inode tells the run's own record from another program's
-// that took the same name.
+// Removes the records a dead run listed in its journal whose files are not in files/. Each entry
+// is "R INODE NAME", a NUL, the record's bytes and a NUL; an entry cut short by the kill was never
+// linked. Only a record with that inode and those bytes is removed, so another program's record
+// that took the name, even on a reused inode, stays.
 void removeUnmovedRecords(int info, int files, const std::string& journal) {
     size_t at = 0;
     while (at < journal.size()) {
-        const size_t end = journal.find('\0', at);
+        const size_t headEnd = journal.find('\0', at);
+        const size_t end = headEnd == std::string::npos ? headEnd : journal.find('\0', headEnd + 1);
         if (end == std::string::npos) {
-            break;  // cut short by the kill: that record was never linked
+            break;
         }
-        const std::string_view entry(journal.data() + at, end - at);
+        const std::string_view head(journal.data() + at, headEnd - at);
+        const std::string content(journal, headEnd + 1, end - headEnd - 1);
         at = end + 1;
-        const size_t space = entry.find(' ');
-        if (space == std::string_view::npos || !entry.ends_with(kInfoSuffix)) {
+        const size_t space = head.find(' ', 2);
+        if (!head.starts_with("R ") || space == std::string_view::npos ||
+            !head.ends_with(kInfoSuffix)) {
             continue;
         }
-        const std::string inode(entry.substr(0, space));
-        const std::string name(entry.substr(space + 1));
+        const uint64_t inode =
+            std::strtoull(std::string(head.substr(2, space - 2)).c_str(), nullptr, 10);
+        const std::string name(head.substr(space + 1));
         const std::string file(name.substr(0, name.size() - kInfoSuffixLength));
         struct stat st;
-        if (::fstatat(info, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            std::to_string(st.st_ino) != inode) {
-            continue;
-        }
-        if (::fstatat(files, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-            ::unlinkat(info, name.c_str(), 0);
+        if (::fstatat(files, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+            sameRecord(info, name, inode, content)) {
+            removeRecordIfSame(info, name, inode, content);
         }
     }
 }
@@ -93,26 +96,6 @@ std::string readAll(int fd) {
         }
     }
     return out;
-}
-
-int renameNoReplace(int fromFolder, const char* from, int toFolder, const char* to,
-                    const std::function<int(std::string_view)>& fail) {
-    int error = fail ? fail("renameat2") : 0;
-    if (error == 0 && ::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) != 0) {
-        error = errno;
-    }
-    if (error == EINVAL || error == ENOSYS) {
-        // No rename-without-replace here: a hard link cannot replace either.
-        error = fail ? fail("linkat") : 0;
-        if (error == 0 && ::linkat(fromFolder, from, toFolder, to, 0) != 0) {
-            error = errno;
-        }
-        if (error == 0 && ::unlinkat(fromFolder, from, 0) != 0) {
-            error = errno;
-            ::unlinkat(toFolder, to, 0);
-        }
-    }
-    return error;
 }
 
 Fd openOwnFolder(int parent, const char* name, std::string& reason) {
@@ -199,9 +182,12 @@ void TrashCan::endRun() {
 bool TrashCan::open(int trashFolder, std::string& reason) {
     files = openOwnFolder(trashFolder, "files", reason);
     info = files.ok() ? openOwnFolder(trashFolder, "info", reason) : Fd();
-    if (!info.ok()) {
+    struct stat f, i;
+    if (!info.ok() || ::fstat(files.get(), &f) != 0 || ::fstat(info.get(), &i) != 0) {
         return false;
     }
+    filesId = {static_cast<uint64_t>(f.st_dev), static_cast<uint64_t>(f.st_ino)};
+    infoId = {static_cast<uint64_t>(i.st_dev), static_cast<uint64_t>(i.st_ino)};
     removeDeadRuns(info.get(), files.get());
     return true;
 }
@@ -246,8 +232,8 @@ int TrashCan::writeRecord(const std::string& infoName, const std::string& conten
     }
     if (ok) {
         // Listed before it is linked, so a kill between the two leaves nothing unlisted.
-        const std::string entry = std::to_string(st.st_ino) + ' ' + infoName + '\0';
-        ok = writeAll(journal_.get(), entry, error);
+        error = journal(infoName, static_cast<uint64_t>(st.st_ino), content);
+        ok = error == 0;
     }
     if (ok && ::linkat(info.get(), temp.c_str(), info.get(), infoName.c_str(), 0) != 0) {
         ok = false;
@@ -259,7 +245,28 @@ int TrashCan::writeRecord(const std::string& infoName, const std::string& conten
     }
     ::unlinkat(info.get(), temp.c_str(), 0);
     synced = false;
+    lastRecordInode = static_cast<uint64_t>(st.st_ino);
     return 0;
+}
+
+int TrashCan::journal(const std::string& infoName, uint64_t inode, const std::string& content) {
+    int error = 0;
+    if (!journal_.ok() && !startJournal(error)) {
+        return error;
+    }
+    std::string entry = "R " + std::to_string(inode) + ' ' + infoName;
+    entry.push_back('\0');
+    entry += content;
+    entry.push_back('\0');
+    writeAll(journal_.get(), entry, error);
+    return error;
+}
+
+int TrashCan::journalPutBack(const std::string& infoName, uint64_t inode,
+                             const std::string& content) {
+    const int error = journal(infoName, inode, content);
+    // On the disk before the file goes back, or a kill could leave the record for good.
+    return error != 0 ? error : ::fdatasync(journal_.get()) == 0 ? 0 : errno;
 }
 
 int TrashCan::dropRecord(const std::string& infoName) {

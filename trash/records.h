@@ -6,11 +6,13 @@
 // - A record is written whole under a temporary name that no trash tool reads
 //   (info/.chronosift-ID.tmp), then hard-linked to NAME.trashinfo, which fails when the name is
 //   taken: a reader sees a whole record or none, at every moment.
-// - Each run keeps a journal (info/.chronosift-ID.journal) of the records it linked, and holds
-//   a lock on it while it lives. The kernel drops the lock when the process ends however it
-//   ends, so a journal whose lock can be taken belongs to a dead run: its records whose files
-//   never reached files/ are removed, and nothing else. Records of other programs, and of runs
-//   still alive, are never touched.
+// - Each run keeps a journal (info/.chronosift-ID.journal) of the records it linked and of the
+//   records of files it is putting back, and holds a lock on it while it lives. The kernel drops
+//   the lock when the process ends however it ends, so a journal whose lock can be taken belongs
+//   to a dead run. Of its records, one is removed only when its file is not in files/ (never
+//   moved, or already put back) and it is still exactly the record the run wrote: the same inode
+//   and the same bytes, which a record another program made in its place, even on a reused
+//   inode, does not have. Records of other programs, and of runs still alive, are never touched.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include <unordered_map>
 
 #include "platform/fd.h"
+#include "platform/fs.h"
 
 namespace chronosift::trash {
 
@@ -32,9 +35,12 @@ struct TrashCan {
     bool relative = false;
     platform::Fd files;
     platform::Fd info;
+    platform::Identity filesId;  // of files/ and info/ as opened
+    platform::Identity infoId;
     size_t nameLimit = 255 - kInfoSuffixLength;
     std::unordered_map<std::string, uint32_t> next;  // the next clash number to try, by name
     bool synced = true;                              // no record written since the last sync
+    uint64_t lastRecordInode = 0;                    // of the record writeRecord last linked
 
     ~TrashCan();
 
@@ -46,6 +52,9 @@ struct TrashCan {
     int writeRecord(const std::string& infoName, const std::string& content);
     // Removes a record this run wrote. 0 or errno.
     int dropRecord(const std::string& infoName);
+    // Lists a record of a file about to be put back, so that a run killed after the file is back
+    // but before the record is gone has it cleared by the next run. 0 or errno.
+    int journalPutBack(const std::string& infoName, uint64_t inode, const std::string& content);
     // Brings every record written so far to the disk. 0 or errno.
     int sync();
     // Ends this run's journal: every record it lists is whole and its file has moved.
@@ -53,6 +62,7 @@ struct TrashCan {
 
   private:
     bool startJournal(int& error);
+    int journal(const std::string& infoName, uint64_t inode, const std::string& content);
 
     platform::Fd journal_;
     std::string id_;  // of this run's journal and temporary record
@@ -60,12 +70,6 @@ struct TrashCan {
 
 // Everything left to read from `fd`.
 std::string readAll(int fd);
-
-// Renames without replacing anything (a link and an unlink where the file system cannot). 0,
-// EEXIST when `to` is taken, or errno. `fail`, when set, is asked before each system call and
-// a nonzero errno makes that call fail so (for tests).
-int renameNoReplace(int fromFolder, const char* from, int toFolder, const char* to,
-                    const std::function<int(std::string_view)>& fail = {});
 
 // Opens `name` below `parent` as a folder of the user's, made with mode 0700 when missing,
 // without following a link, and closes it to 0700 when others could write into it.

@@ -9,8 +9,12 @@
 // - A file either stays where it was or is in a trash folder's files/ with one whole record in
 //   info/. Nothing is ever deleted, copied across devices or replaced.
 // - Only the file that was listed moves: its folder is reopened from its row one name at a time,
-//   no link followed and every folder checked, and the file must still have the modification
-//   time it was listed with. Anything else stays and is reported as changed.
+//   no link followed and every folder checked, and the file must still have the identity it was
+//   listed with (time, size, inode). Anything else stays and is reported as changed. After the
+//   move, what reached files/ must be that inode; on every path (the move, its fallback where the
+//   file system cannot rename without replacing, the move back, Undo) a name is only ever
+//   unlinked once it is proved to be the checked file (see relocate.h).
+// - Nothing inside a trash folder is ever moved (a second guard beside the walk's).
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
 //   files move. A run killed half-way leaves records whose files never moved; the next run
@@ -52,6 +56,9 @@ struct TrashOutcome {
     std::string trashedName;
     uint64_t inode = 0;
     std::string record;
+    uint64_t recordInode = 0;
+    platform::Identity files;  // the trash folder's files/ and info/, as the move found them
+    platform::Identity info;
 };
 
 // What became of a file that was to be put back.
@@ -65,8 +72,7 @@ struct TrashItem {
     std::string path;                                     // as the user saw it, for messages
     std::shared_ptr<const platform::FolderRoute> folder;  // how to reach its folder again
     std::string name;
-    bool hasTime = false;
-    int64_t mtimeSeconds = 0;  // as listed
+    platform::FileIdentity identity;  // as listed
 };
 
 // A file named by its path now, its folder taken as a row of its own (links in the path
@@ -78,8 +84,12 @@ TrashItem trashItemFor(const std::string& path);
 struct TrashHooks {
     // Before a file's folder is opened, with the file's path.
     std::function<void(const std::string& path)> beforeOpen;
-    // Before the system call `call` ("renameat2", "linkat"); a nonzero errno makes it fail so.
+    // Before the system call `call` ("renameat2", "rename", "linkat", "unlinkat"); a nonzero
+    // errno makes it fail so. Failing "renameat2" with EINVAL stands for a file system without
+    // a rename that cannot replace.
     std::function<int(std::string_view call)> fail;
+    // In Undo, after a file is back in its folder and before its record is removed.
+    std::function<void()> afterPutBack;
 };
 
 struct TrashOptions {

@@ -1,0 +1,170 @@
+#include "trash/relocate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/fd.h"
+#include "platform/fs.h"
+
+namespace chronosift::trash {
+
+namespace {
+
+// Makes the system call `syscall` (a callable returning 0 on success), unless the hook fails it
+// first. 0 or errno.
+template <typename Call>
+int call(const FailHook& fail, std::string_view name, Call syscall) {
+    const int injected = fail ? fail(name) : 0;
+    if (injected != 0) {
+        return injected;
+    }
+    return syscall() == 0 ? 0 : errno;
+}
+
+bool isInode(int folder, const std::string& name, uint64_t inode) {
+    struct stat st;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           static_cast<uint64_t>(st.st_ino) == inode;
+}
+
+// The file at `name` in `folder` is not where it should be: back to `back`, or stranded.
+Relocation putBackOrStrand(int folder, const std::string& name, int backFolder,
+                           const std::string& back, int why, const FailHook& fail) {
+    Relocation r;
+    r.error = why;
+    if (giveBack(folder, name, backFolder, back, fail) != 0) {
+        r.state = Relocation::Stranded;
+        r.strandedIn = folder;
+        r.strandedAs = name;
+    }
+    return r;
+}
+
+}  // namespace
+
+bool sameRecord(int info, const std::string& name, uint64_t inode, const std::string& content) {
+    // Never blocks on a FIFO or follows a link that someone put in the record's place.
+    const platform::Fd fd(
+        ::openat(info, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() || static_cast<uint64_t>(st.st_ino) != inode ||
+        static_cast<size_t>(st.st_size) != content.size()) {
+        return false;
+    }
+    std::string bytes(content.size() + 1, '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return got == content.size() && bytes.compare(0, got, content) == 0;
+}
+
+int giveBack(int folder, const std::string& name, int backFolder, const std::string& back,
+             const FailHook& fail) {
+    int error = fail ? fail("renameat2") : 0;
+    if (error == 0 &&
+        ::renameat2(folder, name.c_str(), backFolder, back.c_str(), RENAME_NOREPLACE) != 0) {
+        error = errno;
+    }
+    if (error != EINVAL && error != ENOSYS) {
+        return error;
+    }
+    error = fail ? fail("linkat") : 0;
+    if (error == 0 && ::linkat(folder, name.c_str(), backFolder, back.c_str(), 0) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        ::unlinkat(folder, name.c_str(), 0);
+        return 0;
+    }
+    // A file system with no links either: a plain rename, only while the name is still free.
+    struct stat st;
+    if (error != EEXIST && ::fstatat(backFolder, back.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT) {
+        error = ::renameat(folder, name.c_str(), backFolder, back.c_str()) == 0 ? 0 : errno;
+    }
+    return error;
+}
+
+std::string privateName(std::string_view suffix) {
+    std::random_device device;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, ".chronosift-%d-%08x%08x", static_cast<int>(::getpid()),
+                  device(), device());
+    return std::string(buffer).append(suffix);
+}
+
+Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
+                    uint64_t inode, const FailHook& fail) {
+    Relocation r;
+    r.error = call(fail, "renameat2", [&] {
+        return ::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE);
+    });
+    if (r.error == 0) {
+        // Another file could have taken the name between the check and the rename.
+        if (isInode(toFolder, to, inode)) {
+            r.state = Relocation::Moved;
+            return r;
+        }
+        return putBackOrStrand(toFolder, to, fromFolder, from, platform::kChanged, fail);
+    }
+    if (r.error != EINVAL && r.error != ENOSYS) {
+        return r;
+    }
+    // No rename that cannot replace here. Take the file off its name first, under a name of our
+    // own: whatever is saved to its name from now on stays untouched.
+    const std::string own = privateName(".moving");
+    r.error = call(fail, "rename",
+                   [&] { return ::renameat(fromFolder, from.c_str(), fromFolder, own.c_str()); });
+    if (r.error != 0) {
+        return r;
+    }
+    if (!isInode(fromFolder, own, inode)) {
+        return putBackOrStrand(fromFolder, own, fromFolder, from, platform::kChanged, fail);
+    }
+    const int linked = call(
+        fail, "linkat", [&] { return ::linkat(fromFolder, own.c_str(), toFolder, to.c_str(), 0); });
+    if (linked != 0) {
+        return putBackOrStrand(fromFolder, own, fromFolder, from, linked, fail);
+    }
+    const int unlinked =
+        call(fail, "unlinkat", [&] { return ::unlinkat(fromFolder, own.c_str(), 0); });
+    if (unlinked != 0) {
+        // Two names for one file: keep the old one, as if nothing had moved.
+        ::unlinkat(toFolder, to.c_str(), 0);
+        return putBackOrStrand(fromFolder, own, fromFolder, from, unlinked, fail);
+    }
+    r.state = Relocation::Moved;
+    r.error = 0;
+    return r;
+}
+
+int removeRecordIfSame(int info, const std::string& name, uint64_t inode,
+                       const std::string& content, const FailHook& fail) {
+    const std::string own = privateName(".gone");
+    if (const int error =
+            call(fail, "rename", [&] { return ::renameat(info, name.c_str(), info, own.c_str()); });
+        error != 0) {
+        return error;
+    }
+    if (sameRecord(info, own, inode, content)) {
+        return call(fail, "unlinkat", [&] { return ::unlinkat(info, own.c_str(), 0); });
+    }
+    giveBack(info, own, info, name, fail);
+    return platform::kChanged;
+}
+
+}  // namespace chronosift::trash

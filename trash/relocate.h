@@ -1,0 +1,57 @@
+// Moving one file between two open folders without replacing anything, and only the file that
+// was checked. The move, its move back and Undo all go through here, so each checks alike.
+// Inside trash/ only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace chronosift::trash {
+
+// Asked before each system call by name ("renameat2", "rename", "linkat", "unlinkat"); a
+// nonzero errno makes that call fail so. For tests.
+using FailHook = std::function<int(std::string_view call)>;
+
+struct Relocation {
+    enum State {
+        Moved,     // the file is at `to`
+        Stayed,    // nothing moved: the file, if any, is where it was
+        Stranded,  // it could be put neither there nor back: it is at `strandedAs`
+    } state = Stayed;
+    int error = 0;  // for Stayed and Stranded: errno, kChanged (not the checked file), or EEXIST
+    int strandedIn = -1;     // the folder (`fromFolder` or `toFolder`) that holds it
+    std::string strandedAs;  // its name there
+};
+
+// Moves `from` in `fromFolder` to `to` in `toFolder` when it is the file with inode `inode`.
+// With a rename that cannot replace where the file system has one; elsewhere the file is first
+// renamed to a fresh private name in its own folder (no other program can be using that name),
+// checked, linked to `to` and unlinked from the private name, so a name another program saves
+// to meanwhile is never removed. Whatever is found not to be the checked file goes back.
+Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
+                    uint64_t inode, const FailHook& fail = {});
+
+// Gives `name` in `folder` back to `back` in `backFolder` without replacing: a rename that
+// cannot replace, or a link and an unlink of the name it had (a plain rename only where the file
+// system has no links, while `back` is free). 0 or errno.
+int giveBack(int folder, const std::string& name, int backFolder, const std::string& back,
+             const FailHook& fail = {});
+
+// Whether the record `name` of `info` is the one that was written: a regular file of the user's
+// with inode `inode` and bytes `content`, opened without blocking or following a link.
+bool sameRecord(int info, const std::string& name, uint64_t inode, const std::string& content);
+
+// Removes the record `name` of `info` only while it is still the one that was written: inode
+// `inode` and bytes `content`, a regular file that is opened without blocking or following a
+// link. It is first taken off its name, so a record put there meanwhile is never removed.
+// 0; kChanged when it is not that record (it stays); or errno.
+int removeRecordIfSame(int info, const std::string& name, uint64_t inode,
+                       const std::string& content, const FailHook& fail = {});
+
+// A name no other program uses, for a file or record on its way: ".chronosift-PID-RANDOM" and
+// `suffix`.
+std::string privateName(std::string_view suffix);
+
+}  // namespace chronosift::trash
