@@ -1,4 +1,5 @@
 #include "index/build.h"
+#include "index/layout.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -312,6 +313,15 @@ TEST(IndexTimes, EachFileItsOwnTime) {
         EXPECT_EQ(index->time(id), time);
         EXPECT_EQ(isoLocalText(zone.localSeconds(time)), text) << index->name(id);
     }
+}
+
+// Name offsets widen from 16 to 32 bits as a folder's names grow, and a folder with more names
+// than 32 bits can count is refused rather than wrapped.
+TEST(IndexLayout, NameOffsetsWidenThenRefuse) {
+    EXPECT_EQ(offsetWidth(0xFFFF), 2u);
+    EXPECT_EQ(offsetWidth(0x10000), 4u);
+    EXPECT_EQ(offsetWidth(0xFFFFFFFFull), 4u);
+    EXPECT_EQ(offsetWidth(0x100000000ull), 0u);
 }
 
 TEST(IndexBuild, CancelStopsAndProgressCounts) {

@@ -24,76 +24,12 @@
 #include "index/build.h"
 #include "recycle/recycling_bin.h"
 #include "support/temp_tree.h"
+#include "support/trash_fixture.h"
 
 extern char** environ;
 
 namespace chronosift::trash {
-using namespace platform;
 namespace {
-
-using testsupport::makeDir;
-using testsupport::makeFile;
-using testsupport::TempDir;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> names(const std::string& folder) {
-    if (!exists(folder)) {
-        return {};
-    }
-    auto list = testsupport::listFolder(folder);
-    std::sort(list.begin(), list.end());
-    return list;
-}
-
-// The files as named now, as a caller without a listing would hand them over.
-std::vector<TrashItem> itemsFor(const std::vector<std::string>& paths) {
-    std::vector<TrashItem> items;
-    for (const auto& p : paths) {
-        items.push_back(trashItemFor(p));
-    }
-    return items;
-}
-
-TrashOutcome moveToTrash(Trash& trash, const std::string& path, const TrashOptions& options = {}) {
-    return trash.moveAll(itemsFor({path}), options).front();
-}
-
-bool haveTrashCli() {
-    return access("/usr/bin/trash-list", X_OK) == 0;
-}
-
-class TrashTest : public ::testing::Test {
-  protected:
-    TrashTest()
-        : data_(home_ / "data"),
-          dataEnv_("XDG_DATA_HOME", home_ / "data"),
-          homeEnv_("HOME", home_.path()) {
-        makeDir(data_);
-        makeDir(work_);
-    }
-
-    std::string trashDir() const { return data_ + "/Trash"; }
-    std::string info(const std::string& name) const {
-        return readFile(trashDir() + "/info/" + name + ".trashinfo");
-    }
-
-    TempDir home_;
-    std::string data_;
-    testsupport::ScopedEnv dataEnv_;
-    testsupport::ScopedEnv homeEnv_;
-    std::string work_ = home_ / "work";
-};
 
 TEST_F(TrashTest, ListedAndRestoredByTrashCli) {
     if (!haveTrashCli()) {
@@ -212,26 +148,6 @@ TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {
     EXPECT_TRUE(exists(work_ + "/d"));
 }
 
-// A tmpfs of its own stands for another volume.
-class VolumeTest : public TrashTest {
-  protected:
-    void SetUp() override {
-        makeDir(volume_);
-        if (mount("tmpfs", volume_.c_str(), "tmpfs", 0, "size=4m") != 0) {
-            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-        }
-        mounted_ = true;
-    }
-    void TearDown() override {
-        if (mounted_) {
-            umount2(volume_.c_str(), MNT_DETACH);
-        }
-    }
-    std::string volume_ = home_ / "volume";
-    bool mounted_ = false;
-    const std::string uid_ = std::to_string(geteuid());
-};
-
 // A volume's .Trash is used only as a real folder with the sticky bit; else .Trash-$uid.
 TEST_F(VolumeTest, StickyDotTrashIsUsedOthersAreNot) {
     makeDir(volume_ + "/real-trash");
@@ -290,8 +206,12 @@ TEST_F(TrashTest, OnlyTheListedFileMovesNeverWhatTookItsPlace) {
     makeFile(work_ + "/report.txt", 1104537600, "of 2005");
     makeFile(work_ + "/swap/a", 1000000000);
     makeFile(home_ / "other/a", 1000000000);
-    const auto items =
-        itemsFor({work_ + "/sub/secret.txt", work_ + "/report.txt", work_ + "/swap/a"});
+    makeFile(work_ + "/same.txt", 1000000000, "listed");
+    const auto items = itemsFor(
+        {work_ + "/sub/secret.txt", work_ + "/report.txt", work_ + "/swap/a", work_ + "/same.txt"});
+    // As cp -p or rsync -t would: another file of the same time and size takes the name.
+    makeFile(work_ + "/copy", 1000000000, "copied");
+    ASSERT_EQ(rename((work_ + "/copy").c_str(), (work_ + "/same.txt").c_str()), 0);
 
     // After the search: a folder becomes a link, a file is replaced by a newer one, and a folder
     // by another real folder (the last one at the moment the trash opens it).
@@ -315,6 +235,7 @@ TEST_F(TrashTest, OnlyTheListedFileMovesNeverWhatTookItsPlace) {
     EXPECT_EQ(readFile(work_ + "/sub.old/secret.txt"), "listed");
     EXPECT_EQ(readFile(work_ + "/report.txt"), "of today");
     EXPECT_TRUE(exists(work_ + "/swap/a") && exists(work_ + "/swap.old/a"));
+    EXPECT_EQ(readFile(work_ + "/same.txt"), "copied");
     EXPECT_TRUE(names(trashDir() + "/info").empty());
     EXPECT_TRUE(names(trashDir() + "/files").empty());
 }

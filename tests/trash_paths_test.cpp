@@ -1,0 +1,212 @@
+// The trash's side paths keep the move's promise: the fallback without a rename that cannot
+// replace, the move back, Undo and the clean-up of a dead run each act only on the file or record
+// that was checked, and the trash never takes its own files.
+#include <sys/wait.h>
+
+#include "index/build.h"
+#include "index/file_index.h"
+#include "recycle/recycling_bin.h"
+#include "support/trash_fixture.h"
+
+namespace chronosift::trash {
+namespace {
+
+const TrashHooks kNoRenameNoReplace{
+    .fail = [](std::string_view call) { return call == "renameat2" ? EINVAL : 0; }};
+
+// Without a rename that cannot replace: a program that saves a new version onto the name while
+// the file is on its way keeps that version; and a file swapped in before it left its name, that
+// cannot go back, is reported where it is, never as moved.
+TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
+    const std::string saved = work_ + "/saved.txt";
+    makeFile(saved, 1000000000, "old version");
+    Trash trash;
+    bool saving = true;
+    const TrashHooks saveMeanwhile{.fail = [&](std::string_view call) {
+        if (call == "linkat" && saving) {
+            saving = false;
+            makeFile(work_ + "/new", 1000000000, "new version");
+            rename((work_ + "/new").c_str(), saved.c_str());
+        }
+        return call == "renameat2" ? EINVAL : 0;
+    }};
+    const TrashOutcome moved = moveToTrash(trash, saved, {.hooks = &saveMeanwhile});
+    ASSERT_EQ(moved.status, TrashStatus::Moved) << moved.reason;
+    EXPECT_EQ(readFile(saved), "new version");
+    EXPECT_EQ(readFile(trashDir() + "/files/saved.txt"), "old version");
+
+    const std::string swapped = work_ + "/swapped.txt";
+    makeFile(swapped, 1000000000, "checked");
+    const auto items = itemsFor({swapped});
+    int links = 0;
+    const TrashHooks swapAndBlock{.fail = [&](std::string_view call) {
+        if (call == "rename" && links == 0) {
+            makeFile(work_ + "/other", 1000000000, "not checked");
+            rename((work_ + "/other").c_str(), swapped.c_str());
+        }
+        if (call == "linkat" && links++ == 0) {
+            makeFile(swapped, 1000000000, "saved since");  // its place is taken again
+        }
+        return call == "renameat2" ? EINVAL : 0;
+    }};
+    const TrashOutcome stranded = trash.moveAll(items, {.hooks = &swapAndBlock}).front();
+    EXPECT_EQ(stranded.status, TrashStatus::Failed);
+    const size_t at = stranded.reason.find("now at " + work_ + "/.chronosift-");
+    ASSERT_NE(at, std::string::npos) << stranded.reason;
+    const std::string where =
+        stranded.reason.substr(at + 7, stranded.reason.find(' ', at + 7) - at - 7);
+    EXPECT_EQ(readFile(where), "not checked");
+    EXPECT_EQ(readFile(swapped), "saved since");
+    EXPECT_EQ(names(trashDir() + "/info"), std::vector<std::string>{"saved.txt.trashinfo"});
+}
+
+// The walk never lists the trash, a row in it is refused, and the move refuses what lies in it,
+// even where the trash is not hidden ($XDG_DATA_HOME=~/data).
+TEST_F(TrashTest, TheTrashNeverTakesItsOwnFiles) {
+    makeFile(work_ + "/old.txt", 1000000000, "old");
+    Trash trash;
+    ASSERT_EQ(moveToTrash(trash, work_ + "/old.txt").status, TrashStatus::Moved);
+    const IndexSnapshot index = buildIndex({home_.path() + "/", trashDir() + "/info/"});
+    ASSERT_EQ(index->rows().size(), 2u);
+    for (FileId f = 0; f < index->fileCount(); ++f) {
+        ADD_FAILURE() << "listed from the trash: " << index->path(f);
+    }
+    EXPECT_EQ(index->rows()[1].error.code, kInTrash);
+    const TrashOutcome own = moveToTrash(trash, trashDir() + "/info/old.txt.trashinfo");
+    EXPECT_EQ(own.status, TrashStatus::Failed);
+    EXPECT_TRUE(own.reason.starts_with("it is inside a trash folder")) << own.reason;
+    EXPECT_EQ(readFile(trashDir() + "/files/old.txt"), "old");
+}
+
+struct Trashed {
+    std::vector<TrashItem> items;
+    std::vector<TrashOutcome> outcomes;
+};
+
+Trashed trashNow(const std::vector<std::string>& paths) {
+    Trashed t{itemsFor(paths), {}};
+    Trash trash;
+    t.outcomes = trash.moveAll(t.items);
+    for (const auto& o : t.outcomes) {
+        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    }
+    return t;
+}
+
+// Undo puts back only the inode that moved, under a record that is still the one written, read
+// without blocking; another file under the trashed name, a record swapped for a FIFO or changed,
+// and a trash folder swapped for a link all stay as they are.
+TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
+    for (const char* name : {"a", "b", "c", "d"}) {
+        makeFile(work_ + "/" + name, 1000000000, name);
+    }
+    Trashed t = trashNow({work_ + "/a", work_ + "/b", work_ + "/c", work_ + "/d"});
+    const std::string files = trashDir() + "/files/", info = trashDir() + "/info/";
+    makeFile(files + "a.new", 1000000000, "a");  // the same name, time and bytes: another inode
+    ASSERT_EQ(rename((files + "a.new").c_str(), (files + "a").c_str()), 0);
+    ASSERT_EQ(unlink((info + "b.trashinfo").c_str()), 0);
+    ASSERT_EQ(mkfifo((info + "b.trashinfo").c_str(), 0600), 0);
+    const std::string changed = readFile(info + "c.trashinfo") + "\n";
+    makeFile(info + "c.trashinfo", 1000000000, changed);
+    const auto back = putBack(t.items, t.outcomes);
+    EXPECT_FALSE(back[0].putBack || back[1].putBack || back[2].putBack);
+    EXPECT_EQ(back[0].reason, "it is no longer in the trash");
+    EXPECT_EQ(back[1].reason, "its trash record was removed or changed by another program");
+    EXPECT_TRUE(back[3].putBack && back[3].reason.empty()) << back[3].reason;
+    EXPECT_FALSE(exists(work_ + "/a") || exists(work_ + "/b") || exists(work_ + "/c"));
+    EXPECT_EQ(readFile(work_ + "/d"), "d");
+    EXPECT_EQ(readFile(info + "c.trashinfo"), changed);
+
+    makeFile(work_ + "/e", 1000000000, "e");
+    t = trashNow({work_ + "/e"});
+    ASSERT_EQ(rename(trashDir().c_str(), (data_ + "/Elsewhere").c_str()), 0);
+    testsupport::makeLink(data_ + "/Elsewhere", trashDir());
+    const auto refused = putBack(t.items, t.outcomes).front();
+    EXPECT_FALSE(refused.putBack);
+    EXPECT_TRUE(refused.reason.starts_with("the trash folder cannot be opened")) << refused.reason;
+    EXPECT_FALSE(exists(work_ + "/e"));
+}
+
+// A dead run's record is removed only while it is the record the run wrote (inode and bytes) and
+// its file is not in files/; a kill between a put-back file and its record's removal is cleared
+// by the next run; a journal another run has only just made is left alone.
+TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
+    makeFile(work_ + "/back", 1000000000, "back");
+    const Trashed t = trashNow({work_ + "/back"});
+    const pid_t child = fork();
+    if (child == 0) {
+        const TrashHooks die{.afterPutBack = [] { _exit(0); }};
+        putBack(t.items, t.outcomes, {.hooks = &die});
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "killed after the put-back";
+    const std::string info = trashDir() + "/info/";
+    EXPECT_EQ(readFile(work_ + "/back"), "back");
+    ASSERT_TRUE(exists(info + "back.trashinfo"));
+
+    // Another program's record on the inode a dead run listed, with other bytes, stays.
+    const std::string foreign = "[Trash Info]\nPath=/x/y\nDeletionDate=2026-01-01T00:00:00\n";
+    makeFile(info + "y.trashinfo", 1000000000, foreign);
+    struct stat st;
+    ASSERT_EQ(lstat((info + "y.trashinfo").c_str(), &st), 0);
+    std::string entry = "R " + std::to_string(st.st_ino) + " y.trashinfo";
+    entry +=
+        '\0' + std::string("[Trash Info]\nPath=/x/y\nDeletionDate=2025-01-01T00:00:00\n") + '\0';
+    makeFile(info + ".chronosift-dead.journal", 1000000000, entry);
+    // A run that has only just made its journal, not yet locked: its record stays.
+    const std::string fresh = "[Trash Info]\nPath=/x/z\nDeletionDate=2026-01-01T00:00:00\n";
+    makeFile(info + "z.trashinfo", time(nullptr), fresh);
+    ASSERT_EQ(lstat((info + "z.trashinfo").c_str(), &st), 0);
+    makeFile(info + ".chronosift-fresh.new", time(nullptr),
+             "R " + std::to_string(st.st_ino) + " z.trashinfo" + '\0' + fresh + '\0');
+
+    makeFile(work_ + "/next", 1000000000, "next");
+    trashNow({work_ + "/next"});
+    EXPECT_FALSE(exists(info + "back.trashinfo")) << "the killed undo's record is cleared";
+    EXPECT_EQ(readFile(work_ + "/back"), "back");
+    EXPECT_EQ(readFile(info + "y.trashinfo"), foreign);
+    EXPECT_EQ(readFile(info + "z.trashinfo"), fresh);
+    EXPECT_TRUE(exists(info + ".chronosift-fresh.new"));
+    EXPECT_FALSE(exists(info + ".chronosift-dead.journal"));
+    if (haveTrashCli()) {
+        const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
+        EXPECT_EQ(listed.out.find(work_ + "/back"), std::string::npos) << listed.out;
+    }
+}
+
+// A volume mounted below a row is searched, and its files go to that volume's trash; a bind
+// mount of the same device is a mount of its own, whose files go to its own trash.
+TEST_F(VolumeTest, MountsBelowARowAreSearchedAndTrashedToTheirOwnTrash) {
+    makeFile(volume_ + "/on-volume", 1000000000, "v");
+    const std::string bind = home_ / "bind";
+    makeDir(bind);
+    if (mount(work_.c_str(), bind.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    }
+    makeFile(work_ + "/on-bind", 1000000000, "b");
+    const IndexSnapshot index = buildIndex({home_.path() + "/"});
+    std::vector<FileId> ids;
+    for (FileId f = 0; f < index->fileCount(); ++f) {
+        if (index->path(f) == home_ / "volume/on-volume" ||
+            index->path(f) == home_ / "bind/on-bind") {
+            ids.push_back(f);
+        }
+    }
+    EXPECT_TRUE(index->errors().empty()) << index->errors().front().message();
+    ASSERT_EQ(ids.size(), 2u);
+    Trash trash;
+    const auto outcomes = trash.moveAll(trashItems(*index, ids));
+    umount2(bind.c_str(), MNT_DETACH);
+    for (const auto& o : outcomes) {
+        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    }
+    std::vector<std::string> where{outcomes[0].trashedAs, outcomes[1].trashedAs};
+    std::sort(where.begin(), where.end());
+    EXPECT_EQ(where, (std::vector<std::string>{bind + "/.Trash-" + uid_ + "/files/on-bind",
+                                               volume_ + "/.Trash-" + uid_ + "/files/on-volume"}));
+}
+
+}  // namespace
+}  // namespace chronosift::trash
