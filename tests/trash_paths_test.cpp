@@ -78,6 +78,25 @@ TEST_F(TrashTest, TheTrashNeverTakesItsOwnFiles) {
     EXPECT_EQ(readFile(trashDir() + "/files/old.txt"), "old");
 }
 
+// Every folder below the row is checked on the way back, not only the row: a folder swapped for
+// another that holds the same file under another link is not taken for the listed one.
+TEST_F(TrashTest, EveryFolderOnTheWayIsChecked) {
+    makeDir(work_ + "/deep/er");
+    makeFile(work_ + "/deep/er/x", 1000000000, "x");
+    makeDir(work_ + "/other/er");
+    ASSERT_EQ(link((work_ + "/deep/er/x").c_str(), (work_ + "/other/er/x").c_str()), 0);
+    const IndexSnapshot index = buildIndex({work_ + "/deep/"});
+    ASSERT_EQ(index->fileCount(), 1u);
+    ASSERT_EQ(rename((work_ + "/deep/er").c_str(), (work_ + "/er.old").c_str()), 0);
+    ASSERT_EQ(rename((work_ + "/other/er").c_str(), (work_ + "/deep/er").c_str()), 0);
+    Trash trash;
+    const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
+    EXPECT_EQ(o.status, TrashStatus::Failed);
+    EXPECT_EQ(o.reason, "it changed since the search");
+    EXPECT_TRUE(exists(work_ + "/deep/er/x") && exists(work_ + "/er.old/x"));
+    EXPECT_TRUE(names(trashDir() + "/info").empty());
+}
+
 struct Trashed {
     std::vector<TrashItem> items;
     std::vector<TrashOutcome> outcomes;

@@ -65,6 +65,9 @@ TEST_F(TrashTest, TakenNamesAreNeverOverwritten) {
         "[Trash Info]\nPath=/elsewhere/a.txt\nDeletionDate=2020-01-01T00:00:00\n";
     makeFile(trashDir() + "/info/a.txt.trashinfo", 1000000000, foreignInfo);
     makeFile(trashDir() + "/files/a.3.txt");  // without its record
+    const std::string midMove =  // a record whose file is not there yet: another program mid-move
+        "[Trash Info]\nPath=/elsewhere/2/a.txt\nDeletionDate=2020-01-01T00:00:00\n";
+    makeFile(trashDir() + "/info/a.2.txt.trashinfo", 1000000000, midMove);
     std::vector<std::string> paths;
     for (int i = 0; i < 300; ++i) {
         const std::string dir = work_ + "/d" + std::to_string(i);
@@ -80,10 +83,11 @@ TEST_F(TrashTest, TakenNamesAreNeverOverwritten) {
     }
     EXPECT_EQ(readFile(trashDir() + "/files/a.txt"), "foreign");
     EXPECT_EQ(info("a.txt"), foreignInfo);
+    EXPECT_EQ(info("a.2.txt"), midMove);
     EXPECT_EQ(names(trashDir() + "/files").size(), 302u);
-    EXPECT_EQ(names(trashDir() + "/info").size(), 301u);
+    EXPECT_EQ(names(trashDir() + "/info").size(), 302u);
     EXPECT_FALSE(exists(trashDir() + "/info/a.3.txt.trashinfo"));
-    EXPECT_NE(info("a.4.txt").find("Path=" + work_ + "/d1/a.txt\n"), std::string::npos);
+    EXPECT_NE(info("a.5.txt").find("Path=" + work_ + "/d1/a.txt\n"), std::string::npos);
 }
 
 // Every name moves byte for byte, links as links (their targets untouched), and Path= escapes
@@ -123,6 +127,32 @@ TEST_F(TrashTest, NamesMoveByteForByteAndPathIsEscaped) {
                 << name;
         }
     }
+}
+
+// Records reach the disk before their files move; a sync that fails keeps the files where they
+// are and leaves no record.
+TEST_F(TrashTest, RecordsReachTheDiskBeforeTheirFilesMove) {
+    makeFile(work_ + "/a");
+    makeFile(work_ + "/b");
+    std::vector<std::string> calls;
+    const TrashHooks log{.fail = [&](std::string_view call) {
+        calls.emplace_back(call);
+        return 0;
+    }};
+    Trash trash;
+    for (const auto& o : trash.moveAll(itemsFor({work_ + "/a", work_ + "/b"}), {.hooks = &log})) {
+        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    }
+    EXPECT_EQ(calls, (std::vector<std::string>{"syncfs", "renameat2", "renameat2"}));
+    const TrashHooks failing{
+        .fail = [](std::string_view call) { return call == "syncfs" ? EIO : 0; }};
+    makeFile(work_ + "/c");
+    const TrashOutcome o = moveToTrash(trash, work_ + "/c", {.hooks = &failing});
+    EXPECT_EQ(o.status, TrashStatus::Failed);
+    EXPECT_EQ(o.reason, "cannot write to the trash: Input/output error");
+    EXPECT_TRUE(exists(work_ + "/c"));
+    EXPECT_EQ(names(trashDir() + "/info"),
+              (std::vector<std::string>{"a.trashinfo", "b.trashinfo"}));
 }
 
 TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {

@@ -277,7 +277,7 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
             ++p.clash;
             int error = reserve(can, item.name, p.filesName, p.clash, p.content);
             p.recordInode = can.lastRecordInode;
-            error = error != 0 ? error : can.sync();
+            error = error != 0 ? error : can.sync(hook);
             if (error != 0) {
                 outcome.status = TrashStatus::Failed;
                 outcome.reason = "cannot write to the trash: " + errorText(error);
@@ -322,7 +322,9 @@ std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,
         }
         // Every record reaches the disk before its file moves.
         for (Batch::Pending& p : batch.pending) {
-            if (const int error = p.can->sync(); error != 0) {
+            if (const int error =
+                    p.can->sync(options.hooks != nullptr ? options.hooks->fail : nullptr);
+                error != 0) {
                 p.can->dropRecord(p.filesName + kInfoSuffix);
                 outcomes[p.item].status = TrashStatus::Failed;
                 outcomes[p.item].reason = "cannot write to the trash: " + errorText(error);

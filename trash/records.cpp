@@ -273,9 +273,12 @@ int TrashCan::dropRecord(const std::string& infoName) {
     return ::unlinkat(info.get(), infoName.c_str(), 0) == 0 ? 0 : errno;
 }
 
-int TrashCan::sync() {
+int TrashCan::sync(const std::function<int(std::string_view)>& fail) {
     if (synced) {
         return 0;
+    }
+    if (const int injected = fail ? fail("syncfs") : 0; injected != 0) {
+        return injected;
     }
     if (::syncfs(info.get()) != 0) {
         return errno;

@@ -55,8 +55,8 @@ struct TrashCan {
     // Lists a record of a file about to be put back, so that a run killed after the file is back
     // but before the record is gone has it cleared by the next run. 0 or errno.
     int journalPutBack(const std::string& infoName, uint64_t inode, const std::string& content);
-    // Brings every record written so far to the disk. 0 or errno.
-    int sync();
+    // Brings every record written so far to the disk. 0 or errno; `fail` may fail "syncfs".
+    int sync(const std::function<int(std::string_view)>& fail = {});
     // Ends this run's journal: every record it lists is whole and its file has moved.
     void endRun();
 
