@@ -80,6 +80,76 @@ void openCan(const TrashOutcome& moved, Can& can) {
     }
 }
 
+constexpr size_t kBatch = 256;
+
+// Whether a moved file may go back: its trash folder, its record and the inode in files/ are
+// still the move's, and its folder can be reopened. Journals it when so.
+bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shared_ptr<Fd>& folder,
+           PutBackOutcome& out) {
+    if (!can.reason.empty()) {
+        out.reason = can.reason;
+        return false;
+    }
+    const std::string infoName = moved.trashedName + kInfoSuffix;
+    if (!sameRecord(can.can.info.get(), infoName, moved.recordInode, moved.record)) {
+        out.reason = "its trash record was removed or changed by another program";
+        return false;
+    }
+    struct stat st;
+    if (::fstatat(can.can.files.get(), moved.trashedName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        static_cast<uint64_t>(st.st_ino) != moved.inode) {
+        out.reason = "it is no longer in the trash";
+        return false;
+    }
+    int error = 0;
+    if (folder == nullptr) {
+        folder = std::make_shared<Fd>(item.folder != nullptr ? openRoute(*item.folder, error) : -1);
+    }
+    if (!folder->ok()) {
+        out.reason = "its folder " + (error == kChanged || error == 0
+                                          ? std::string("changed since the search")
+                                          : "cannot be opened: " + errorText(error));
+        return false;
+    }
+    if (const int e = can.can.journalPutBack(infoName, moved.recordInode, moved.record); e != 0) {
+        out.reason = "cannot write to the trash: " + errorText(e);
+        return false;
+    }
+    return true;
+}
+
+void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int folder,
+                const FailHook& fail, const TrashHooks* hooks, PutBackOutcome& out) {
+    const Relocation r =
+        relocate(can.can.files.get(), moved.trashedName, folder, item.name, moved.inode, fail);
+    if (r.state == Relocation::Stranded) {
+        const std::string where = r.strandedIn == folder
+                                      ? item.folder->realPath() + "/" + r.strandedAs
+                                      : moved.trashFolder + "/files/" + r.strandedAs;
+        out.reason =
+            "a file that is not the one moved took its name; it is now at " + displayText(where);
+        return;
+    }
+    if (r.state != Relocation::Moved) {
+        out.reason = r.error == EEXIST     ? "its place is taken now"
+                     : r.error == kChanged ? "it is no longer the file that was moved"
+                                           : errorText(r.error);
+        return;
+    }
+    out.putBack = true;
+    if (hooks != nullptr && hooks->afterPutBack) {
+        hooks->afterPutBack();
+    }
+    // A record left behind would name a file that is no longer in the trash.
+    const int error = removeRecordIfSame(can.can.info.get(), moved.trashedName + kInfoSuffix,
+                                         moved.recordInode, moved.record, fail);
+    if (error != 0) {
+        out.reason = error == kChanged
+                         ? "its trash record was changed by another program and was left"
+                         : "its trash record could not be removed: " + errorText(error);
+    }
+}
+
 }  // namespace
 
 std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
@@ -90,83 +160,48 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
     std::map<const FolderRoute*, std::shared_ptr<Fd>> folders;
     const FailHook noHook;
     const FailHook& fail = options.hooks != nullptr ? options.hooks->fail : noHook;
-    for (size_t i = 0; i < items.size() && i < outcomes.size(); ++i) {
-        if (options.cancel != nullptr && options.cancel->load()) {
-            break;
+    const auto cancelled = [&] { return options.cancel != nullptr && options.cancel->load(); };
+    struct Ready {
+        size_t item;
+        Can* can;
+        std::shared_ptr<Fd> folder;
+    };
+    std::vector<Ready> ready;
+    for (size_t begin = 0; begin < items.size() && begin < outcomes.size() && !cancelled();
+         begin += kBatch) {
+        if (options.progress) {
+            options.progress(begin);
         }
-        if (options.progress && i % 256 == 0) {
-            options.progress(i);
+        // First every check and journal entry of the batch, with one sync, then the moves.
+        ready.clear();
+        for (size_t i = begin; i < begin + kBatch && i < items.size() && i < outcomes.size(); ++i) {
+            if (outcomes[i].status != TrashStatus::Moved) {
+                continue;
+            }
+            auto [at, added] = cans.try_emplace(outcomes[i].trashFolder);
+            if (added) {
+                openCan(outcomes[i], at->second);
+            }
+            std::shared_ptr<Fd>& folder = folders[items[i].folder.get()];
+            if (check(items[i], outcomes[i], at->second, folder, result[i])) {
+                ready.push_back({i, &at->second, folder});
+            }
         }
-        const TrashOutcome& moved = outcomes[i];
-        if (moved.status != TrashStatus::Moved) {
-            continue;
+        for (auto& [path, can] : cans) {
+            if (const int e = can.can.syncJournal(); e != 0 && can.reason.empty()) {
+                can.reason = "cannot write to the trash: " + errorText(e);
+            }
         }
-        PutBackOutcome& out = result[i];
-        auto [at, added] = cans.try_emplace(moved.trashFolder);
-        Can& can = at->second;
-        if (added) {
-            openCan(moved, can);
-        }
-        if (!can.reason.empty()) {
-            out.reason = can.reason;
-            continue;
-        }
-        const int info = can.can.info.get();
-        const std::string infoName = moved.trashedName + kInfoSuffix;
-        if (!sameRecord(info, infoName, moved.recordInode, moved.record)) {
-            out.reason = "its trash record was removed or changed by another program";
-            continue;
-        }
-        struct stat st;
-        if (::fstatat(can.can.files.get(), moved.trashedName.c_str(), &st, AT_SYMLINK_NOFOLLOW) !=
-                0 ||
-            static_cast<uint64_t>(st.st_ino) != moved.inode) {
-            out.reason = "it is no longer in the trash";
-            continue;
-        }
-        std::shared_ptr<Fd>& folder = folders[items[i].folder.get()];
-        int error = 0;
-        if (folder == nullptr) {
-            folder = std::make_shared<Fd>(
-                items[i].folder != nullptr ? openRoute(*items[i].folder, error) : -1);
-        }
-        if (!folder->ok()) {
-            out.reason = "its folder " + (error == kChanged || error == 0
-                                              ? std::string("changed since the search")
-                                              : "cannot be opened: " + errorText(error));
-            continue;
-        }
-        if (const int e = can.can.journalPutBack(infoName, moved.recordInode, moved.record);
-            e != 0) {
-            out.reason = "cannot write to the trash: " + errorText(e);
-            continue;
-        }
-        const Relocation r = relocate(can.can.files.get(), moved.trashedName, folder->get(),
-                                      items[i].name, moved.inode, fail);
-        if (r.state == Relocation::Stranded) {
-            const std::string where = r.strandedIn == folder->get()
-                                          ? items[i].folder->realPath() + "/" + r.strandedAs
-                                          : moved.trashFolder + "/files/" + r.strandedAs;
-            out.reason = "a file that is not the one moved took its name; it is now at " +
-                         displayText(where);
-            continue;
-        }
-        if (r.state != Relocation::Moved) {
-            out.reason = r.error == EEXIST     ? "its place is taken now"
-                         : r.error == kChanged ? "it is no longer the file that was moved"
-                                               : errorText(r.error);
-            continue;
-        }
-        out.putBack = true;
-        if (options.hooks != nullptr && options.hooks->afterPutBack) {
-            options.hooks->afterPutBack();
-        }
-        // A record left behind would name a file that is no longer in the trash.
-        error = removeRecordIfSame(info, infoName, moved.recordInode, moved.record, fail);
-        if (error != 0) {
-            out.reason = error == kChanged
-                             ? "its trash record was changed by another program and was left"
-                             : "its trash record could not be removed: " + errorText(error);
+        for (const Ready& r : ready) {
+            if (cancelled()) {
+                break;
+            }
+            if (!r.can->reason.empty()) {
+                result[r.item].reason = r.can->reason;
+                continue;
+            }
+            putOneBack(items[r.item], outcomes[r.item], *r.can, r.folder->get(), fail,
+                       options.hooks, result[r.item]);
         }
     }
     if (options.progress) {

@@ -264,9 +264,11 @@ int TrashCan::journal(const std::string& infoName, uint64_t inode, const std::st
 
 int TrashCan::journalPutBack(const std::string& infoName, uint64_t inode,
                              const std::string& content) {
-    const int error = journal(infoName, inode, content);
-    // On the disk before the file goes back, or a kill could leave the record for good.
-    return error != 0 ? error : ::fdatasync(journal_.get()) == 0 ? 0 : errno;
+    return journal(infoName, inode, content);
+}
+
+int TrashCan::syncJournal() {
+    return !journal_.ok() || ::fdatasync(journal_.get()) == 0 ? 0 : errno;
 }
 
 int TrashCan::dropRecord(const std::string& infoName) {

@@ -53,8 +53,10 @@ struct TrashCan {
     // Removes a record this run wrote. 0 or errno.
     int dropRecord(const std::string& infoName);
     // Lists a record of a file about to be put back, so that a run killed after the file is back
-    // but before the record is gone has it cleared by the next run. 0 or errno.
+    // but before the record is gone has it cleared by the next run. 0 or errno. The entries reach
+    // the disk with syncJournal, which must come before the files move.
     int journalPutBack(const std::string& infoName, uint64_t inode, const std::string& content);
+    int syncJournal();
     // Brings every record written so far to the disk. 0 or errno; `fail` may fail "syncfs".
     int sync(const std::function<int(std::string_view)>& fail = {});
     // Ends this run's journal: every record it lists is whole and its file has moved.
