@@ -202,6 +202,40 @@ TEST(IndexContents, AFolderSwappedDuringTheWalkIsNeverEntered) {
               platform::displayText(row + "/x") + ": it changed since it was listed");
 }
 
+// A subvolume has a device of its own but is no mount: one below a row is walked as a folder,
+// and one swapped in for a listed folder is refused as a change, not taken for a mount.
+TEST(IndexContents, ASubvolumeSwappedInIsAChangeNotAMount) {
+    TempDir tmp;
+    const std::string image = tmp / "btrfs.img", vol = tmp / "vol";
+    makeDir(vol);
+    const auto made =
+        testsupport::runProgram({"/bin/sh", "-c",
+                                 "truncate -s 128M " + image + " && mkfs.btrfs -q " + image +
+                                     " && mount -o loop " + image + " " + vol});
+    if (made.exitCode != 0) {
+        GTEST_SKIP() << "no btrfs volume here: " << made.err;
+    }
+    const std::string row = vol + "/row";
+    makeDir(row + "/plain");
+    makeFile(row + "/plain/mine.txt");
+    testsupport::runProgram({"/bin/btrfs", "subvolume", "create", row + "/sub"});
+    testsupport::runProgram({"/bin/btrfs", "subvolume", "create", vol + "/swap"});
+    makeFile(row + "/sub/in-sub.txt");
+    makeFile(vol + "/swap/theirs.txt");
+    BuildOptions options;
+    options.afterListing = [&](std::string_view folder) {
+        if (folder == row) {
+            rename((row + "/plain").c_str(), (vol + "/plain.old").c_str());
+            rename((vol + "/swap").c_str(), (row + "/plain").c_str());
+        }
+    };
+    const auto index = build({row + "/"}, options);
+    umount2(vol.c_str(), MNT_DETACH);
+    EXPECT_EQ(allPaths(*index), std::vector<std::string>{row + "/sub/in-sub.txt"});
+    ASSERT_EQ(index->errors().size(), 1u);
+    EXPECT_EQ(index->errors()[0].path, row + "/plain");
+}
+
 TEST(IndexContents, TreesDeeperAndPathsLongerThanTheSystemLimit) {
     TempDir tmp;
     // 6,000 levels: a path of over 30,000 bytes, which no single path call accepts.
