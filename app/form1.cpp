@@ -124,7 +124,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 QString Form1::indexingCaption(quint64 files) {
-    return kIndexingCaption + QLatin1Char(' ') + QLocale().toString(files) +
+    return kIndexingCaption + QLatin1Char(' ') + QString::fromStdString(platform::groupedNumber(files)) +
            (files == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <QLocale>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -50,9 +51,16 @@ std::string displayText(std::string_view bytes) {
     out.reserve(bytes.size());
     while (!bytes.empty()) {
         size_t n = validSequence(bytes);
+        const auto b = static_cast<unsigned char>(bytes[0]);
         if (n == 0) {
             out += "\xEF\xBF\xBD";
             n = 1;
+        } else if (b == '\n') {
+            out += "\u21b5";
+        } else if (b < 0x20 || b == 0x7F) {
+            // U+2400 + b, or U+2421 for DEL, in UTF-8: E2 90 80+.
+            out += "\xE2\x90";
+            out.push_back(static_cast<char>(0x80 + (b == 0x7F ? 0x21 : b)));
         } else {
             out.append(bytes.substr(0, n));
         }
@@ -77,6 +85,12 @@ std::string uriEscapePath(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::string groupedNumber(uint64_t n) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return locale.toString(static_cast<qulonglong>(n)).toStdString();
 }
 
 std::string sizeText(uint64_t bytes) {

@@ -7,8 +7,13 @@
 
 namespace chronosift::platform {
 
-// The bytes as UTF-8, each byte of an invalid sequence shown as U+FFFD.
+// The bytes as UTF-8 on one line: each byte of an invalid sequence shown as U+FFFD, a newline
+// as "↵" and every other control character as its symbol (U+2400 to U+241F, U+2421 for
+// DEL), so that a name with a newline is neither cut nor broken across lines.
 std::string displayText(std::string_view bytes);
+
+// A count with the locale's digit grouping ("252,000"; "252.000" in German), always grouped.
+std::string groupedNumber(uint64_t n);
 
 // The bytes escaped for a URI path: every byte but the unreserved characters
 // (A-Z a-z 0-9 - . _ ~) and "/" as %XX, so that any name, UTF-8 or not, survives.

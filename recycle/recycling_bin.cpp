@@ -22,16 +22,16 @@ std::vector<trash::TrashItem> trashItems(const FileIndex& index, const std::vect
 }
 
 std::string confirmationText(size_t count, uint64_t bytes) {
-    return "Move " + std::to_string(count) + (count == 1 ? " checked file" : " checked files") +
+    return "Move " + platform::groupedNumber(count) + (count == 1 ? " checked file" : " checked files") +
            " (" + platform::sizeText(bytes) + ") to the trash?";
 }
 
 std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t checkedBytes) {
-    std::string text = "Chronosift [ " + std::to_string(rows) +
+    std::string text = "Chronosift [ " + platform::groupedNumber(rows) +
                        (rows == 1 ? " file found, " : " files found, ") + platform::sizeText(bytes);
     if (checked > 0) {
         text +=
-            " \u00b7 " + std::to_string(checked) + " checked, " + platform::sizeText(checkedBytes);
+            " \u00b7 " + platform::groupedNumber(checked) + " checked, " + platform::sizeText(checkedBytes);
     }
     return text + " ]";
 }
@@ -50,13 +50,13 @@ std::string putBackMessage(const std::vector<std::string>& paths,
         return {};
     }
     std::string text = stayed == 1  ? "1 file stayed in the trash:\n"
-                       : stayed > 1 ? std::to_string(stayed) + " files stayed in the trash:\n"
+                       : stayed > 1 ? platform::groupedNumber(stayed) + " files stayed in the trash:\n"
                                     : "Every file was put back, but:\n";
     for (size_t k = 0; k < listed.size() && k < named; ++k) {
         text += "\n" + platform::displayText(paths[listed[k]]) + ": " + outcomes[listed[k]].reason;
     }
     if (listed.size() > named) {
-        text += "\nand " + std::to_string(listed.size() - named) + " more";
+        text += "\nand " + platform::groupedNumber(listed.size() - named) + " more";
     }
     return text;
 }
@@ -86,7 +86,7 @@ std::string failureMessage(const std::vector<std::string>& paths,
         return {};
     }
     std::string text = stayed.size() == 1 ? "1 file was not moved to the trash:\n"
-                                          : std::to_string(stayed.size()) +
+                                          : platform::groupedNumber(stayed.size()) +
                                                 " files were not moved to the trash:\n";
     for (size_t k = 0; k < stayed.size() && k < named; ++k) {
         const size_t i = stayed[k];
@@ -96,7 +96,7 @@ std::string failureMessage(const std::vector<std::string>& paths,
                      : outcomes[i].reason);
     }
     if (stayed.size() > named) {
-        text += "\nand " + std::to_string(stayed.size() - named) + " more";
+        text += "\nand " + platform::groupedNumber(stayed.size() - named) + " more";
     }
     return text;
 }

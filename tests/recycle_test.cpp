@@ -22,11 +22,11 @@ TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
         failureMessage({"/a", "/b"}, {outcome(TrashStatus::Moved), outcome(TrashStatus::NotTried)}),
         "");
     EXPECT_EQ(
-        failureMessage({"/a", "/b\xFF"},
+        failureMessage({"/a\nb\t", "/b\xFF"},
                        {outcome(TrashStatus::Failed, "Permission denied"),
                         outcome(TrashStatus::Missing, "No such file or directory")}),
-        "2 files were not moved to the trash:\n\n/a: Permission denied\n/b\xEF\xBF\xBD: it is "
-        "no longer there (No such file or directory)");
+        "2 files were not moved to the trash:\n\n/a\u21b5b\u2409: Permission denied\n/b\xEF\xBF\xBD: "
+        "it is no longer there (No such file or directory)");
 
     // At most `named` files are named, then how many more.
     const std::vector<TrashOutcome> failed(3, outcome(TrashStatus::Failed, "Read-only"));
@@ -37,7 +37,10 @@ TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
 TEST(RecyclingBin, TextsNameCountsAndSizes) {
     EXPECT_EQ(confirmationText(1, 1), "Move 1 checked file (1 byte) to the trash?");
     EXPECT_EQ(confirmationText(23, 1234567890), "Move 23 checked files (1.2 GB) to the trash?");
+    EXPECT_EQ(confirmationText(252000, 1), "Move 252,000 checked files (1 byte) to the trash?");
     EXPECT_EQ(resultsCaption(5, 0, 0, 0), "Chronosift [ 5 files found, 0 bytes ]");
+    EXPECT_EQ(resultsCaption(1234567, 0, 1000, 0),
+              "Chronosift [ 1,234,567 files found, 0 bytes \u00b7 1,000 checked, 0 bytes ]");
     EXPECT_EQ(resultsCaption(1, 999950, 1, 1500),
               "Chronosift [ 1 file found, 1.0 MB \u00b7 1 checked, 1.5 KB ]");
     EXPECT_EQ(platform::sizeText(999), "999 bytes");
