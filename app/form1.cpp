@@ -139,7 +139,9 @@ void Form1::onTreeSelection() {
 
 int Form1::selectedRow() const {
     const QModelIndexList rows = list_->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    // Nothing selected: the row with the focus frame, which Qt makes current without selecting
+    // it when the list takes the keyboard.
+    return !rows.isEmpty() ? rows.first().row() : list_->currentIndex().row();
 }
 
 void Form1::addFolder() {

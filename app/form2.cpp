@@ -151,10 +151,14 @@ void Form2::load(const QWidget& form1) {
     options_[0]->setChecked(true);
     loadCustomPointer();
     QHeaderView* header = list_->header();
+    // The path takes what the time and the size leave, so all three are in view; a long path is
+    // shortened in the middle, keeping the file name, and its tooltip gives it whole.
     header->setStretchLastSection(false);
-    header->resizeSection(0, twips(5500));
+    header->setMinimumSectionSize(twips(600));
     header->resizeSection(1, twips(2300));
     header->resizeSection(2, twips(1300));
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    list_->setTextElideMode(Qt::ElideMiddle);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // A click sorts by the column, a second one reverses; the header shows which.
     header->setSectionsClickable(true);
@@ -270,8 +274,8 @@ void Form2::runWithProgress(
         work(cancel, done);
         finished = true;
     });
-    QProgressDialog dialog(text, QStringLiteral("Cancel"), 0, static_cast<int>(count), this);
-    dialog.setWindowTitle(QStringLiteral("Chronosift"));
+    const auto progress = widgets::makeProgressDialog(this, text, static_cast<int>(count));
+    QProgressDialog& dialog = *progress;
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(500);
     dialog.setAutoClose(false);

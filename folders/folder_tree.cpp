@@ -50,6 +50,7 @@ QByteArray nameOf(const QTreeWidgetItem* item) {
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     setHeaderHidden(true);
+    setHeaderLabel(QStringLiteral("Folders"));  // read out even while hidden
     setColumnCount(1);
     setSelectionMode(QAbstractItemView::SingleSelection);
 

@@ -56,6 +56,13 @@ class DatePageTest : public PagesFixture {
         const std::vector<FileId> first = ids();
         QVERIFY(first.size() == 6 && std::is_sorted(first.begin(), first.end()));  // index order
 
+        // All three columns in view without scrolling, the path shortened in its middle.
+        auto* header = on<QTreeView>(f2, "ListView1")->header();
+        const int width = on<QTreeView>(f2, "ListView1")->viewport()->width();
+        QVERIFY(header->sectionSize(0) > width / 3);
+        QCOMPARE(header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2), width);
+        QCOMPARE(on<QTreeView>(f2, "ListView1")->textElideMode(), Qt::ElideMiddle);
+
         // Space checks the selected rows, or the row with the focus frame: tabbed into, the list
         // gives its first row the frame but no selection. Ctrl+A selects every row.
         auto* list = on<QTreeView>(f2, "ListView1");

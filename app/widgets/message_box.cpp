@@ -1,6 +1,7 @@
 #include "app/widgets/message_box.h"
 
 #include <QMessageBox>
+#include <QProgressBar>
 
 namespace chronosift::widgets {
 
@@ -13,15 +14,35 @@ MessageHandler& handler() {
 
 }  // namespace
 
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const QString& text,
+                                            QMessageBox::StandardButtons buttons) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QStringLiteral("Chronosift"),
+                                             text, buttons, parent);
+    box->setTextFormat(Qt::PlainText);
+    // Read out as the message itself, not as an unnamed dialog.
+    box->setAccessibleName(QStringLiteral("Chronosift"));
+    box->setAccessibleDescription(text);
+    return box;
+}
+
+std::unique_ptr<QProgressDialog> makeProgressDialog(QWidget* parent, const QString& text,
+                                                    int maximum) {
+    auto dialog =
+        std::make_unique<QProgressDialog>(text, QStringLiteral("Cancel"), 0, maximum, parent);
+    dialog->setWindowTitle(QStringLiteral("Chronosift"));
+    dialog->setAccessibleName(QStringLiteral("Chronosift"));
+    if (auto* bar = dialog->findChild<QProgressBar*>()) {
+        bar->setAccessibleName(text);
+    }
+    return dialog;
+}
+
 void showMessage(QWidget* parent, const QString& text) {
     if (handler()) {
         handler()(parent, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Chronosift"), text, QMessageBox::Ok,
-                    parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    makeMessageBox(parent, text, QMessageBox::Ok)->exec();
 }
 
 void setMessageHandler(MessageHandler h) {
@@ -41,11 +62,9 @@ bool askYesNo(QWidget* parent, const QString& text) {
     if (questionHandler()) {
         return questionHandler()(parent, text);
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Chronosift"), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    const auto box = makeMessageBox(parent, text, QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
 }
 
 void setQuestionHandler(QuestionHandler h) {

@@ -2,12 +2,24 @@
 // test waits on a modal box.
 #pragma once
 
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QWidget;
 
 namespace chronosift::widgets {
+
+// The box showMessage and askYesNo show: plain text, no icon and no empty label before the
+// text, so that a screen reader starts with the message.
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* parent, const QString& text,
+                                            QMessageBox::StandardButtons buttons);
+
+// A progress dialog for long work, its bar named for screen readers by `text`.
+std::unique_ptr<QProgressDialog> makeProgressDialog(QWidget* parent, const QString& text,
+                                                    int maximum);
 
 using MessageHandler = std::function<void(QWidget* parent, const QString& text)>;
 

@@ -14,7 +14,9 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
