@@ -1,24 +1,29 @@
 #include "app/form2.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateEdit>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 #include <thread>
 
 #include "app/widgets/message_box.h"
 #include "index/calendar.h"
 #include "platform/desktop.h"
+#include "platform/text.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -117,6 +122,11 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     undoAction_->setEnabled(false);
     addAction(undoAction_);
     connect(undoAction_, &QAction::triggered, this, &Form2::undoTrash);
+    copyAction_ = new QAction(QStringLiteral("Copy Path"), this);
+    copyAction_->setShortcut(QKeySequence::Copy);
+    copyAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    list_->addAction(copyAction_);
+    connect(copyAction_, &QAction::triggered, this, &Form2::copyPaths);
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
     connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {
@@ -331,6 +341,11 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
             openRow(list_->currentIndex());
             return true;
         }
+        // The view would copy the shown text of one cell; Copy Path copies the real bytes.
+        if (static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+            copyPaths();
+            return true;
+        }
     }
     return Page::eventFilter(watched, event);
 }
@@ -351,19 +366,55 @@ void Form2::showListMenu(const QPoint& at) {
         list_->indexAt(at).isValid() ? list_->indexAt(at) : list_->currentIndex();
     menu.addAction(QStringLiteral("Open"), this, [this, row] { openRow(row); })
         ->setEnabled(row.isValid());
-    QAction* open = menu.addAction(QStringLiteral("Open Containing Folder"), this, [this, row] {
-        platform::showInFileManager(model_.snapshot()->path(model_.fileAt(row.row())));
-    });
-    open->setEnabled(row.isValid());
+    menu.addAction(QStringLiteral("Open Containing Folder"), this,
+                   [this, row] { openRow(row, true); })
+        ->setEnabled(row.isValid());
+    menu.addAction(copyAction_);
     menu.addSeparator();
     menu.addAction(undoAction_);
     menu.exec(list_->viewport()->mapToGlobal(at));
 }
 
-void Form2::openRow(const QModelIndex& row) {
-    if (row.isValid() && row.row() < model_.rowCount()) {
-        platform::openWithDefaultApplication(model_.snapshot()->path(model_.fileAt(row.row())));
+void Form2::openRow(const QModelIndex& row, bool containingFolder) {
+    if (!row.isValid() || row.row() >= model_.rowCount()) {
+        return;
     }
+    const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
+    auto done = [this, path, containingFolder](const std::string& failure) {
+        if (!failure.empty()) {
+            widgets::showMessage(
+                this, QString::fromStdString((containingFolder ? "Cannot show " : "Cannot open ") +
+                                             platform::displayText(path) + ": " + failure + "."));
+        }
+    };
+    if (containingFolder) {
+        platform::showInFileManager(path, done);
+    } else {
+        platform::openWithDefaultApplication(path, done);
+    }
+}
+
+void Form2::copyPaths() {
+    QModelIndexList rows = list_->selectionModel()->selectedRows();
+    if (rows.isEmpty() && list_->currentIndex().isValid()) {
+        rows.append(list_->currentIndex());
+    }
+    std::sort(rows.begin(), rows.end());
+    QByteArray bytes;
+    QList<QUrl> urls;
+    for (const QModelIndex& row : rows) {
+        const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
+        bytes.append(path.data(), static_cast<qsizetype>(path.size())).append('\n');
+        urls.append(QUrl(QString::fromLatin1(platform::fileUri(path))));
+    }
+    if (bytes.isEmpty()) {
+        return;
+    }
+    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is.
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain"), bytes);
+    data->setUrls(urls);
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 void Form2::optionClicked(int option) {

@@ -63,7 +63,10 @@ class Form2 : public Page {
         const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
     void toggleSelected();
     void showListMenu(const QPoint& at);
-    void openRow(const QModelIndex& row);
+    // Opens the row's file, or shows it in its folder; a message says why when neither works.
+    void openRow(const QModelIndex& row, bool containingFolder = false);
+    // "Copy Path": the selected rows' paths (or the focus row's), one a line.
+    void copyPaths();
     void updateCaption();
 
     QGroupBox* frame_;
@@ -80,6 +83,7 @@ class Form2 : public Page {
     bool searched_ = false;  // "Find Results" was pressed
     uint64_t search_ = 0;    // counts the presses of "Find Results"
     QAction* undoAction_;
+    QAction* copyAction_;
     std::unique_ptr<TrashPress> lastPress_;  // the last press of the trash button, for undo
 };
 

@@ -2,32 +2,63 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
 #include <QProcess>
 
 #include "platform/text.h"
 
 namespace chronosift::platform {
 
-bool showInFileManager(const std::string& filePath) {
-    const QString uri = QStringLiteral("file://") + QString::fromStdString(uriEscapePath(filePath));
+std::string fileUri(const std::string& path) {
+    return "file://" + uriEscapePath(path);
+}
+
+namespace {
+
+void openUri(const std::string& uri, DesktopDone done) {
+    auto* process = new QProcess;
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    // The URI is ASCII, so no decoding can change a byte of the path on its way.
+    process->setProgram(QStringLiteral("xdg-open"));
+    process->setArguments({QString::fromLatin1(uri)});
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, done](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) {
+                             done("no program to open it with could be started (xdg-open: " +
+                                  process->errorString().toStdString() + ")");
+                             process->deleteLater();
+                         }
+                     });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, done](int code, QProcess::ExitStatus status) {
+                         done(status == QProcess::NormalExit && code == 0
+                                  ? std::string()
+                                  : "no application could open it (xdg-open ended with status " +
+                                        std::to_string(code) + ")");
+                         process->deleteLater();
+                     });
+    process->start();
+}
+
+}  // namespace
+
+void openWithDefaultApplication(const std::string& filePath, DesktopDone done) {
+    openUri(fileUri(filePath), std::move(done));
+}
+
+void showInFileManager(const std::string& filePath, DesktopDone done) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{uri} << QString();
+    call << QStringList{QString::fromLatin1(fileUri(filePath))} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() == QDBusMessage::ReplyMessage) {
-        return true;
+        done({});
+        return;
     }
     const size_t slash = filePath.rfind('/');
-    return openWithDefaultApplication(slash == 0 ? "/" : filePath.substr(0, slash));
-}
-
-bool openWithDefaultApplication(const std::string& filePath) {
-    // Decoded as the file system encodes names, so that QProcess hands over the same bytes.
-    return QProcess::startDetached(QStringLiteral("xdg-open"),
-                                   {QFile::decodeName(QByteArray::fromStdString(filePath))});
+    openUri(fileUri(slash == 0 ? "/" : filePath.substr(0, slash)), std::move(done));
 }
 
 }  // namespace chronosift::platform

@@ -106,6 +106,44 @@ class DatePageTest : public PagesFixture {
     }
 
     // The trash press and its undo, with sizes, sorting and the caption's totals on the way.
+    // Open, and Copy Path, hand over a file's exact bytes; an opener that fails is reported.
+    void openAndCopyHandOverTheBytes() {
+        const std::string bin = tmp_->path() + "/bin", log = tmp_->path() + "/opened";
+        makeDir(bin);
+        testsupport::makeFile(bin + "/xdg-open", 1000000000,
+                              "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$OPENER_LOG\"\n"
+                              "exit ${OPENER_STATUS:-0}\n");
+        chmod((bin + "/xdg-open").c_str(), 0755);
+        testsupport::ScopedEnv path("PATH", bin + ":" + getenv("PATH"));
+        testsupport::ScopedEnv opened("OPENER_LOG", log);
+        makeDir(tmp_->path() + "/files");
+        const std::string file = tmp_->path() + "/files/bad\xFF\xFEname\n.txt";
+        testsupport::makeFile(file, 1000000000);
+        addRow(tmp_->path() + "/files");
+        next();
+        Form2& f2 = *app_->form2();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        auto* list = on<QTreeView>(f2, "ListView1");
+        list->setCurrentIndex(f2.results().index(0, 0));
+        QTest::keyClick(list, Qt::Key_Return);
+        QTRY_COMPARE(QString::fromStdString(readAll(log)),
+                     QString::fromStdString(platform::fileUri(file) + "\n"));
+        QVERIFY(platform::fileUri(file).ends_with("/bad%FF%FEname%0A.txt"));
+        QVERIFY(messages_.isEmpty());
+
+        testsupport::ScopedEnv failing("OPENER_STATUS", "4");
+        QTest::keyClick(list, Qt::Key_Return);
+        QTRY_COMPARE(messages_.size(), 1);
+        QVERIFY2(messages_[0].startsWith("Cannot open " + QString::fromStdString(tmp_->path())) &&
+                     messages_[0].contains("status 4"),
+                 qPrintable(messages_[0]));
+
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("text/plain"),
+                 QByteArray::fromStdString(file + "\n"));
+    }
+
     void trashAndUndo() {
         testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
         const std::string root = tmp_->path() + "/files";

@@ -9,13 +9,16 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QBuffer>
+#include <QClipboard>
 #include <QDateEdit>
 #include <QFile>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -27,6 +30,7 @@
 #include "folders/folder_tree.h"
 #include "folders/selection.h"
 #include "index/build.h"
+#include "platform/desktop.h"
 #include "support/temp_tree.h"
 
 using namespace chronosift;
@@ -143,4 +147,8 @@ class PagesFixture : public QObject {
         widgets::setMessageHandler({});
     }
     static void makeDir(const std::string& p) { testsupport::makeDir(p); }
+    static std::string readAll(const std::string& path) {
+        QFile f(QString::fromStdString(path));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    }
 };
