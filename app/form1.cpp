@@ -9,10 +9,11 @@
 #include <QShortcut>
 #include <QTreeView>
 
+#include "app/widgets/message_box.h"
+#include "folders/folder_tree.h"
 #include "folders/selection.h"
 #include "index/prune.h"
-#include "folders/folder_tree.h"
-#include "app/widgets/message_box.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace chronosift {
@@ -124,7 +125,8 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 QString Form1::indexingCaption(quint64 files) {
-    return kIndexingCaption + QLatin1Char(' ') + QString::fromStdString(platform::groupedNumber(files)) +
+    return kIndexingCaption + QLatin1Char(' ') +
+           QString::fromStdString(platform::groupedNumber(files)) +
            (files == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 
@@ -193,6 +195,15 @@ void Form1::next() {
     indexing_ = true;
     emit indexingStarted();
     setMousePointer(kBusyPointer);
+    for (int row = folders_.rowCount(); row-- > 0;) {
+        const std::string& folder = folders_.rows()[static_cast<size_t>(row)];
+        if (!platform::isFolder(folder)) {
+            widgets::showMessage(this, QString::fromStdString(platform::displayText(folder) +
+                                                              " no longer exists and will be "
+                                                              "skipped."));
+            folders_.removeAt(row);
+        }
+    }
     for (const PruneMark& mark : pruneNestedRows(folders_.rows())) {
         widgets::showMessage(this, QString::fromStdString(platform::displayText(mark.message)));
         folders_.removeAt(static_cast<int>(mark.row));

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileSystemWatcher>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -91,6 +92,19 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     });
 
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::populate);
+    watcher_ = new QFileSystemWatcher(this);
+    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
+        if (!pathOf(item).isEmpty()) {
+            watcher_->removePath(QFile::decodeName(pathOf(item)));
+        }
+    });
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& changed) {
+        const QByteArray path = QFile::encodeName(changed);
+        QTreeWidgetItem* item = deepestItemFor(path);
+        if (item != nullptr && pathOf(item) == path && item->isExpanded()) {
+            relist(item);
+        }
+    });
     // The selection, not the current item: Qt makes an item current without selecting it (when
     // the tree first takes the focus), and a Ctrl+click can clear the selection but not that.
     connect(this, &QTreeWidget::itemSelectionChanged, this, &FolderTree::selectionNotification);
@@ -143,11 +157,13 @@ void FolderTree::refreshVolumes() {
 
 void FolderTree::populate(QTreeWidgetItem* item) {
     const QByteArray path = pathOf(item);
-    if (path.isEmpty() || item->data(0, kPopulatedRole).toBool()) {
+    if (path.isEmpty()) {
         return;
     }
+    // Listed anew at every expansion, and followed on disk while it stays open.
     item->setData(0, kPopulatedRole, true);
     relist(item);
+    watcher_->addPath(QFile::decodeName(path));
 }
 
 void FolderTree::removeItem(QTreeWidgetItem* item) {

@@ -5,7 +5,8 @@
 //
 // A folder shows an expander only when it has a subfolder to show. That is found out off the
 // user-interface thread, so a slow or dead mount never blocks the page; until then a folder shows
-// one. "My Computer" follows volumes as they are mounted and unmounted.
+// one. "My Computer" follows volumes as they are mounted and unmounted, and an expanded folder
+// follows its subfolders as they are made, renamed and removed.
 #pragma once
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 #include <memory>
 
 class QAction;
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace chronosift {
@@ -67,6 +69,7 @@ class FolderTree : public QTreeWidget {
     int hiddenGeneration_ = 0;  // answers given for another setting are dropped
     QAction* showHiddenAction_;
     QSocketNotifier* mountWatch_ = nullptr;
+    QFileSystemWatcher* watcher_ = nullptr;  // the expanded folders, so they follow the disk
     int mountsFd_ = -1;
     // Answers from the background come back only while this lives.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

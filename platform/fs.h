@@ -32,6 +32,8 @@ size_t raiseOpenFileLimit();
 
 // True when the file system can report the last-modified time of the path (links followed).
 bool fileExists(const std::string& path);
+// True when the path names a folder now (links followed).
+bool isFolder(const std::string& path);
 
 // A failure that carries the path it happened on.
 struct FsError {

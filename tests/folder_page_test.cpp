@@ -209,6 +209,18 @@ class FolderPageTest : public PagesFixture {
         tree->showHiddenAction()->trigger();  // and off again: the hidden item goes, unselected
         QVERIFY(tree->selectedItems().isEmpty());
         QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "onlyhidden"}));
+
+        // An expanded folder follows the disk: made, renamed and removed subfolders.
+        makeDir(root + "/made");
+        QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "made", "onlyhidden"}));
+        QCOMPARE(::rename((root + "/flat").c_str(), (root + "/renamed").c_str()), 0);
+        QCOMPARE(::rmdir((root + "/made").c_str()), 0);
+        QTRY_COMPARE(children(), (QStringList{"deep+", "onlyhidden", "renamed"}));
+        // Collapsed, it is not followed; expanded again, it is listed anew.
+        item->setExpanded(false);
+        makeDir(root + "/later");
+        item->setExpanded(true);
+        QTRY_COMPARE(children(), (QStringList{"deep+", "later", "onlyhidden", "renamed"}));
     }
 
     // "My Computer" follows a volume mounted and unmounted below the home folder.
@@ -284,9 +296,12 @@ class FolderPageTest : public PagesFixture {
         const std::string a = tmp_->path() + "/a";
         makeDir(a + "/b/c");
         testsupport::makeFile(a + "/f");
-        addRow(a + "/b/c");  // nested rows go first, with a message each, from the bottom up
+        makeDir(tmp_->path() + "/gone");
+        addRow(tmp_->path() + "/gone");  // removed after it was added: told, then skipped
+        addRow(a + "/b/c");  // nested rows go next, with a message each, from the bottom up
         addRow(a);
         addRow(a + "/b");
+        QCOMPARE(::rmdir((tmp_->path() + "/gone").c_str()), 0);
         const QPoint form1At = form1().pos();
         QStringList captions;
         QList<int> pointers;
@@ -304,7 +319,9 @@ class FolderPageTest : public PagesFixture {
         QVERIFY(pointers.contains(kBusyPointer));
         const QString tail =
             " will be removed because it is a subfolder of another folder that you added.";
-        QCOMPARE(messages_, (QStringList{QString::fromStdString(a + "/b/") + tail,
+        QCOMPARE(messages_, (QStringList{QString::fromStdString(tmp_->path() + "/gone/") +
+                                             " no longer exists and will be skipped.",
+                                         QString::fromStdString(a + "/b/") + tail,
                                          QString::fromStdString(a + "/b/c/") + tail}));
         QCOMPARE(rows(), QStringList{QString::fromStdString(a + "/")});
         QCOMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
