@@ -35,6 +35,24 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     EXPECT_EQ(readFile(saved), "new version");
     EXPECT_EQ(readFile(trashDir() + "/files/saved.txt"), "old version");
 
+    // With the real rename: a file that takes the name between the check and the rename goes
+    // back, and so does its record.
+    const std::string raced = work_ + "/raced.txt";
+    makeFile(raced, 1000000000, "checked");
+    bool racing = true;
+    const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
+        if (call == "renameat2" && racing) {
+            racing = false;
+            makeFile(work_ + "/impostor", 1000000000, "impostor");
+            rename((work_ + "/impostor").c_str(), raced.c_str());
+        }
+        return 0;
+    }};
+    const TrashOutcome lost = moveToTrash(trash, raced, {.hooks = &raceTheRename});
+    EXPECT_EQ(lost.status, TrashStatus::Failed);
+    EXPECT_EQ(lost.reason, "it changed since the search");
+    EXPECT_EQ(readFile(raced), "impostor");
+
     const std::string swapped = work_ + "/swapped.txt";
     makeFile(swapped, 1000000000, "checked");
     const auto items = itemsFor({swapped});
