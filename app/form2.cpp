@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <thread>
 
+#include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "index/calendar.h"
 #include "platform/desktop.h"
@@ -54,7 +55,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         options_[i]->setObjectName(QStringLiteral("Option%1").arg(i + 1));
         options_[i]->setFont(captionFont());
         options_[i]->setGeometry(twipsRect(240, top, 1935, 375));
-        pickers_[i] = new QDateEdit(QDate(2006, 6, 30), frame_);
+        pickers_[i] = new widgets::DatePicker(QDate(2006, 6, 30), frame_);
         pickers_[i]->setObjectName(QStringLiteral("DTPicker%1").arg(i + 1));
         pickers_[i]->setFont(captionFont());
         pickers_[i]->setGeometry(twipsRect(2280, top, 5775, 375));
@@ -63,6 +64,10 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         pickers_[i]->setDisplayFormat(pickerDisplayFormat(QLocale()));
         setMoveRole(options_[i], MoveRole::Reset);
         setMoveRole(pickers_[i], MoveRole::Reset);
+        connect(pickers_[i], &widgets::DatePicker::refused, this,
+                [this](const QString& text, QDate kept) {
+                    widgets::showMessage(this, unreadableDateText(text, kept));
+                });
         connect(options_[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on) {
                 optionClicked(i);
@@ -177,12 +182,27 @@ void Form2::load(const QWidget& form1) {
     setWindowTitle(QStringLiteral("Chronosift"));
 }
 
+QString Form2::unreadableDateText(const QString& text, QDate kept) const {
+    return QStringLiteral(
+               "\u201C%1\u201D cannot be read as a date, so the date stays %2. Type "
+               "it as the date is shown, or pick it from the calendar.")
+        .arg(text.trimmed(), locale().toString(kept, pickerDisplayFormat(locale())));
+}
+
 void Form2::findResults() {
     if (busy_) {
         return;
     }
     // The search over a million entries takes milliseconds on this thread, so no input can
     // reach the page while it runs.
+    for (int i = 0; i < 3; ++i) {
+        if (options_[i]->isChecked() && !pickers_[i]->textIsDate()) {
+            // Half typed: searching with any other date would be a silent guess.
+            widgets::showMessage(this,
+                                 unreadableDateText(pickers_[i]->text(), pickers_[i]->date()));
+            return;
+        }
+    }
     setMousePointer(kBusyPointer);
     std::vector<FileId> ids;
     for (int i = 0; i < 3; ++i) {

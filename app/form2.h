@@ -14,7 +14,9 @@
 
 class QAction;
 class QLocale;
-class QDateEdit;
+namespace chronosift::widgets {
+class DatePicker;
+}
 class QGroupBox;
 class QRadioButton;
 class QTreeView;
@@ -53,6 +55,7 @@ class Form2 : public Page {
   private:
     void optionClicked(int option);
     void findResults();
+    QString unreadableDateText(const QString& text, QDate kept) const;
     void sendToTrash();
     // Puts back the files of the last press that are still in the trash.
     void undoTrash();
@@ -71,7 +74,7 @@ class Form2 : public Page {
 
     QGroupBox* frame_;
     QRadioButton* options_[3];
-    QDateEdit* pickers_[3];
+    widgets::DatePicker* pickers_[3];
     widgets::PushButton* findButton_;
     widgets::PushButton* backButton_;
     widgets::PushButton* trashButton_;

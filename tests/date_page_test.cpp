@@ -266,36 +266,71 @@ class DatePageTest : public PagesFixture {
     }
 
     // Every part of a picker's date can be typed, in the locale's own order and month names.
+    // A date typed as the picker shows it, separators and all, is that date, in each locale;
+    // a date that cannot be read is refused and said so; a pasted whole date is taken.
     void pickersTakeTypedDates() {
-        struct Case {
-            QLocale locale;
-            const char* format;
-            const char* month;
-        };
-        const Case cases[] = {
-            {QLocale::c(), "d MMMM yyyy", "October"},
-            {QLocale(QLocale::German, QLocale::Germany), "d. MMMM yyyy", "Oktober"},
-            {QLocale(QLocale::English, QLocale::UnitedStates), "MMMM d, yyyy", "October"}};
-        for (const Case& c : cases) {
-            QCOMPARE(pickerDisplayFormat(c.locale), QString::fromLatin1(c.format));
-            QDateEdit picker(QDate(2006, 6, 30));
-            picker.setLocale(c.locale);
-            picker.setDisplayFormat(pickerDisplayFormat(c.locale));
-            picker.show();
-            picker.activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(&picker));
-            picker.setSelectedSection(QDateTimeEdit::YearSection);
-            QTest::keyClicks(&picker, "2021");
-            picker.setSelectedSection(QDateTimeEdit::DaySection);
-            QTest::keyClicks(&picker, "15");
-            picker.setSelectedSection(QDateTimeEdit::MonthSection);
-            QTest::keyClicks(&picker, c.month);
-            QTest::keyClick(&picker, Qt::Key_Tab);
-            QCOMPARE(picker.date(), QDate(2021, 10, 15));
-        }
+        const QLocale c = QLocale::c(), de(QLocale::German, QLocale::Germany),
+                      us(QLocale::English, QLocale::UnitedStates);
+        QCOMPARE(pickerDisplayFormat(c), QStringLiteral("d MMMM yyyy"));
+        QCOMPARE(pickerDisplayFormat(de), QStringLiteral("d. MMMM yyyy"));
+        QCOMPARE(pickerDisplayFormat(us), QStringLiteral("MMMM d, yyyy"));
         // Weekdays go wherever the locale puts them.
         QCOMPARE(pickerDisplayFormat(QLocale(QLocale::Japanese, QLocale::Japan)),
                  QString::fromUtf8("yyyy年M月d日"));
+        const struct {
+            QLocale locale;
+            const char* typed;
+            QDate expected;
+        } cases[] = {
+            {c, "15 March 2021", {2021, 3, 15}},   {c, "14 Mar 2021", {2021, 3, 14}},
+            {c, "5 October 1999", {1999, 10, 5}},  {c, "15October2021", {2021, 10, 15}},
+            {c, "15 3 2021", {2021, 3, 15}},       {de, "15. M\u00e4rz 2021", {2021, 3, 15}},
+            {de, "1. Okt 2021", {2021, 10, 1}},    {de, "15. 3. 2021", {2021, 3, 15}},
+            {us, "March 15, 2021", {2021, 3, 15}}, {us, "Mar 5, 2021", {2021, 3, 5}},
+            {us, "3 15, 2021", {2021, 3, 15}},
+        };
+        for (const auto& k : cases) {
+            widgets::DatePicker picker(QDate(2006, 6, 30));
+            picker.setLocale(k.locale);
+            picker.setDisplayFormat(pickerDisplayFormat(k.locale));
+            picker.show();
+            picker.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&picker));
+            picker.setSelectedSection(picker.sectionAt(0));
+            type(&picker, QString::fromUtf8(k.typed));
+            QVERIFY2(picker.date() == k.expected,
+                     qPrintable(QString::fromUtf8(k.typed) + " gave " + picker.text()));
+        }
+
+        // On the page: a half-typed date is refused with a message, never searched with another
+        // date; leaving it keeps the old date and says so; a whole date pasted is taken.
+        testsupport::makeFile(tmp_->path() + "/old", 1000000000);
+        addRow(tmp_->path());
+        next();
+        Form2& f2 = *app_->form2();
+        auto* picker = on<widgets::DatePicker>(f2, "DTPicker1");
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        picker->setFocus();
+        picker->setSelectedSection(QDateTimeEdit::MonthSection);
+        type(picker, "Ma");  // March or May
+        press(f2, "Check1");
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY2(
+            messages_[0].startsWith(QString::fromUtf8("\u201C30 Ma 2006\u201D cannot be read")),
+            qPrintable(messages_[0]));
+        QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift"));  // no search ran
+        on<QRadioButton>(f2, "Option1")->setFocus();
+        QCOMPARE(messages_.size(), 2);
+        QVERIFY(messages_[1].contains("so the date stays 30 June 2006"));
+        QCOMPARE(picker->date(), QDate(2006, 6, 30));
+        for (const char* pasted : {"2021-03-15", "15 March 2021"}) {
+            QGuiApplication::clipboard()->setText(pasted);
+            picker->setFocus();
+            QTest::keyClick(picker, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(picker->date(), QDate(2021, 3, 15));
+            picker->setDate(QDate(2006, 6, 30));
+        }
     }
 
     // HAND-M.CUR beside the program is the hand, its hot spot read from the file; a missing or

@@ -26,6 +26,7 @@
 #include <QTreeView>
 
 #include "app/application.h"
+#include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "folders/folder_tree.h"
 #include "folders/selection.h"
@@ -63,9 +64,9 @@ const Expected kForm2[] = {
     {"Option1", "QRadioButton", "After this date:", "Frame1", 240, 240, 1935, 375, 975},
     {"Option2", "QRadioButton", "Before this date:", "Frame1", 240, 720, 1935, 375, 975},
     {"Option3", "QRadioButton", "On this date:", "Frame1", 240, 1200, 1935, 375, 975},
-    {"DTPicker1", "QDateEdit", "", "Frame1", 2280, 240, 5775, 375, 975, "After this date"},
-    {"DTPicker2", "QDateEdit", "", "Frame1", 2280, 720, 5775, 375, 975, "Before this date"},
-    {"DTPicker3", "QDateEdit", "", "Frame1", 2280, 1200, 5775, 375, 975, "On this date"},
+    {"DTPicker1", "DatePicker", "", "Frame1", 2280, 240, 5775, 375, 975, "After this date"},
+    {"DTPicker2", "DatePicker", "", "Frame1", 2280, 720, 5775, 375, 975, "Before this date"},
+    {"DTPicker3", "DatePicker", "", "Frame1", 2280, 1200, 5775, 375, 975, "On this date"},
     {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125},
     {"Check1", "PushButton", "Find Results", "page", 4320, 1920, 4095, 400, 1125},
     {"ListView1", "QTreeView", "", "page", 120, 2400, 8295, 2535, 900, "Results"},
@@ -147,6 +148,17 @@ class PagesFixture : public QObject {
         widgets::setMessageHandler({});
     }
     static void makeDir(const std::string& p) { testsupport::makeDir(p); }
+    // Types text key by key, letters beyond ASCII too (QTest's own keyClicks takes ASCII only).
+    static void type(QWidget* w, const QString& text) {
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80) {
+                QTest::keyClick(w, c.toLatin1());
+            } else {
+                QTest::sendKeyEvent(QTest::Click, w, static_cast<Qt::Key>(c.toUpper().unicode()),
+                                    QString(c), Qt::NoModifier);
+            }
+        }
+    }
     static std::string readAll(const std::string& path) {
         QFile f(QString::fromStdString(path));
         return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
