@@ -1,6 +1,7 @@
 #include "cli/find_command.h"
 
 #include <cerrno>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,23 +13,29 @@
 #include "platform/fs.h"
 #include "platform/local_zone.h"
 #include "platform/text.h"
-#include "trash/trash.h"
 #include "recycle/recycling_bin.h"
+#include "search/export.h"
 #include "search/find.h"
+#include "trash/trash.h"
 
 namespace chronosift {
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] [--trash] "
-    "FOLDER...\n";
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [options] FOLDER...\n"
+    "       chronosift-find (--older-than | --newer-than) N(d|w|m|y) [options] FOLDER...\n"
+    "       chronosift-find --undo-last\n"
+    "options: --long, -0, --format csv|tsv|lines|null, --trash, --verbose\n";
 
 struct Arguments {
     std::optional<Criterion> criterion;
     std::optional<CivilDate> date;
     bool longFormat = false;
+    std::optional<ListFormat> format;
     bool trash = false;
+    bool verbose = false;
+    std::string age;  // the age option as given, for --verbose
     char terminator = '\n';
     std::vector<std::string> folders;
 };
@@ -68,6 +75,12 @@ std::string quoted(std::string_view argument) {
     return text;
 }
 
+// Today's date in local time.
+CivilDate today() {
+    platform::LocalZone zone;
+    return civilDate(zone.localDay(static_cast<int64_t>(std::time(nullptr))));
+}
+
 std::string criterionName(Criterion c) {
     return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
 }
@@ -87,7 +100,7 @@ int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std
         stayed = stayed || o.status == trash::TrashStatus::Failed;
         std::fprintf(err, "chronosift-find: %s %s: %s\n",
                      o.status == trash::TrashStatus::Missing ? "no longer there:"
-                                                                : "not moved to the trash:",
+                                                             : "not moved to the trash:",
                      platform::displayText(items[i].path).c_str(), o.reason.c_str());
     }
     return stayed ? 1 : 0;
@@ -123,6 +136,32 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
                                            " is not a date from 1601-01-01 to 9999-12-31 "
                                            "written as YYYY-MM-DD");
             }
+        } else if (arg == "--older-than" || arg == "--newer-than") {
+            if (args.criterion) {
+                return usageError(err,
+                                  "give only one of --after, --before, --on, --older-than "
+                                  "and --newer-than");
+            }
+            if (i + 1 >= argc) {
+                return usageError(err, std::string(arg) + " needs an age such as 2y");
+            }
+            const std::optional<Age> age = parseAge(argv[++i]);
+            args.date = age ? dayBefore(today(), *age) : std::nullopt;
+            if (!age || !args.date) {
+                return usageError(err, quoted(argv[i]) +
+                                           " is not an age of days, weeks, months or years "
+                                           "(such as 90d, 3w, 6m, 2y) after 1601-01-01");
+            }
+            args.criterion = arg == "--older-than" ? Criterion::Before : Criterion::After;
+            args.age = std::string(argv[i - 1]) + " " + argv[i];
+        } else if (arg == "--verbose") {
+            args.verbose = true;
+        } else if (arg == "--format") {
+            args.format = i + 1 < argc ? parseListFormat(argv[i + 1]) : std::nullopt;
+            if (!args.format) {
+                return usageError(err, "--format takes csv, tsv, lines or null");
+            }
+            ++i;
         } else if (arg == "--long") {
             args.longFormat = true;
         } else if (arg == "--trash") {
@@ -137,7 +176,16 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
         }
     }
     if (!args.criterion) {
-        return usageError(err, "give one of --after, --before and --on with a date");
+        return usageError(err,
+                          "give one of --after, --before and --on with a date, or "
+                          "--older-than or --newer-than with an age");
+    }
+    if (args.verbose) {
+        char day[16];
+        std::snprintf(day, sizeof day, "%04lld-%02u-%02u", static_cast<long long>(args.date->year),
+                      args.date->month, args.date->day);
+        std::fprintf(err, "chronosift-find: %s%s%s %s\n", args.age.c_str(),
+                     args.age.empty() ? "" : " is ", criterionName(*args.criterion).c_str(), day);
     }
     if (args.folders.empty()) {
         return usageError(err, "no folder given");
@@ -166,6 +214,14 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const std::vector<FileId> matches = findMatches(*index, *args.criterion, dayNumber(*args.date));
     if (args.trash) {
         return trashMatches(*index, matches, err);
+    }
+    if (args.format) {
+        if (const int error = writeList(out, *index, matches, {}, *args.format); error != 0) {
+            std::fprintf(err, "chronosift-find: cannot write the results: %s\n",
+                         platform::errorText(error).c_str());
+            return 1;
+        }
+        return 0;
     }
     platform::LocalZone zone;
     std::string buffer;

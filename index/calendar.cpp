@@ -48,6 +48,41 @@ CivilDate civilDate(int64_t day) {
     return civilFromDays(day - kUnixEpochDay);
 }
 
+std::optional<Age> parseAge(std::string_view text) {
+    if (text.size() < 2 || text.size() > 8 ||
+        std::string_view("dwmy").find(text.back()) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    Age age{0, text.back()};
+    for (const char c : text.substr(0, text.size() - 1)) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        age.count = age.count * 10 + (c - '0');
+    }
+    return age;
+}
+
+std::optional<CivilDate> dayBefore(const CivilDate& today, const Age& age) {
+    CivilDate out;
+    if (age.unit == 'd' || age.unit == 'w') {
+        out = civilDate(dayNumber(today) - age.count * (age.unit == 'w' ? 7 : 1));
+    } else {
+        const int64_t months =
+            today.year * 12 + (today.month - 1) - age.count * (age.unit == 'y' ? 12 : 1);
+        out.year = floorDiv(months, 12);
+        out.month = static_cast<unsigned>(months - out.year * 12 + 1);
+        out.day = today.day;
+        while (!validDate(out.year, out.month, out.day)) {
+            --out.day;
+        }
+    }
+    if (out.year < 1601 || out.year > 9999) {
+        return std::nullopt;
+    }
+    return out;
+}
+
 std::optional<CivilDate> parseIsoDate(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
         return std::nullopt;

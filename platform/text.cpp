@@ -7,10 +7,7 @@
 
 namespace chronosift::platform {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not valid.
-size_t validSequence(std::string_view s) {
+size_t utf8SequenceLength(std::string_view s) {
     const auto b0 = static_cast<uint8_t>(s[0]);
     if (b0 < 0x80) {
         return 1;
@@ -44,13 +41,11 @@ size_t validSequence(std::string_view s) {
     return length;
 }
 
-}  // namespace
-
 std::string displayText(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
-        size_t n = validSequence(bytes);
+        size_t n = utf8SequenceLength(bytes);
         const auto b = static_cast<unsigned char>(bytes[0]);
         if (n == 0) {
             out += "\xEF\xBF\xBD";

@@ -12,6 +12,9 @@ namespace chronosift::platform {
 // DEL), so that a name with a newline is neither cut nor broken across lines.
 std::string displayText(std::string_view bytes);
 
+// The length of the valid UTF-8 sequence at the start of `s` (not empty), or 0 when there is none.
+size_t utf8SequenceLength(std::string_view s);
+
 // A count with the locale's digit grouping ("252,000"; "252.000" in German), always grouped.
 std::string groupedNumber(uint64_t n);
 

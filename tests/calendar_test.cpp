@@ -34,6 +34,35 @@ TEST(ParseIsoDate, AcceptsOnlyRealDatesInRange) {
     }
 }
 
+// Ages by the calendar: month ends and leap days take the last day the month has, weeks and days
+// count days, and the picker's edges hold.
+TEST(Ages, CountBackByTheCalendar) {
+    const struct {
+        CivilDate today;
+        const char* age;
+        std::optional<CivilDate> expected;
+    } cases[] = {
+        {{2026, 3, 31}, "1m", CivilDate{2026, 2, 28}},
+        {{2024, 3, 31}, "1m", CivilDate{2024, 2, 29}},
+        {{2024, 2, 29}, "1y", CivilDate{2023, 2, 28}},
+        {{2024, 2, 29}, "4y", CivilDate{2020, 2, 29}},
+        {{2026, 1, 15}, "3m", CivilDate{2025, 10, 15}},
+        {{2026, 12, 7}, "6m", CivilDate{2026, 6, 7}},
+        {{2026, 3, 1}, "1d", CivilDate{2026, 2, 28}},
+        {{2026, 3, 29}, "2w", CivilDate{2026, 3, 15}},
+        {{2026, 12, 7}, "0y", CivilDate{2026, 12, 7}},
+        {{1602, 1, 1}, "1y", CivilDate{1601, 1, 1}},
+        {{1601, 1, 1}, "1d", std::nullopt},
+        {{2026, 1, 1}, "500y", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dayBefore(c.today, *parseAge(c.age)), c.expected) << c.age;
+    }
+    for (const char* bad : {"", "y", "2", "2x", "-1y", "1.5y", "2 y", "123456789y"}) {
+        EXPECT_FALSE(parseAge(bad).has_value()) << bad;
+    }
+}
+
 TEST(IsoLocalText, WholeSecondsAndDateAloneAtMidnight) {
     EXPECT_EQ(isoLocalText(1615716333), "2021-03-14 10:05:33");
     EXPECT_EQ(isoLocalText(1615680000), "2021-03-14");

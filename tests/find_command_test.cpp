@@ -18,8 +18,10 @@ using testsupport::utcTime;
 
 const std::string kFind = CHRONOSIFT_FIND;
 const std::string kUsage =
-    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [--long] [-0] [--trash] "
-    "FOLDER...\n";
+    "usage: chronosift-find (--after | --before | --on) YYYY-MM-DD [options] FOLDER...\n"
+    "       chronosift-find (--older-than | --newer-than) N(d|w|m|y) [options] FOLDER...\n"
+    "       chronosift-find --undo-last\n"
+    "options: --long, -0, --format csv|tsv|lines|null, --trash, --verbose\n";
 
 std::vector<std::string> lines(const std::string& text, char end = '\n') {
     std::vector<std::string> out;
@@ -45,6 +47,10 @@ TEST(FindCommand, BadUsageExitsTwoWithOneLineAndTheUsage) {
         {"--sideways", "2010-01-01", "/tmp"},
         {"--before", "2010-01-01", "--after", "2011-01-01", "/tmp"},
         {"/tmp"},
+        {"--older-than", "2x", "/tmp"},
+        {"--newer-than", "-1y", "/tmp"},
+        {"--older-than", "1000y", "/tmp"},
+        {"--before", "2010-01-01", "--format", "xml", "/tmp"},
     };
     for (const auto& args : cases) {
         std::vector<std::string> argv{kFind};
@@ -53,9 +59,9 @@ TEST(FindCommand, BadUsageExitsTwoWithOneLineAndTheUsage) {
         EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
         EXPECT_EQ(result.out, "");
         const auto errLines = lines(result.err);
-        ASSERT_EQ(errLines.size(), 2u) << result.err;
+        ASSERT_EQ(errLines.size(), 5u) << result.err;
         EXPECT_TRUE(errLines[0].starts_with("chronosift-find: ")) << errLines[0];
-        EXPECT_EQ(errLines[1] + "\n", kUsage);
+        EXPECT_EQ(result.err.substr(result.err.find('\n') + 1), kUsage);
     }
 }
 
@@ -135,6 +141,59 @@ TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
     EXPECT_EQ(access((data / "Trash/files/old").c_str(), F_OK), 0);
     EXPECT_EQ(access((tmp / "new").c_str(), F_OK), 0);
     EXPECT_EQ(access((tmp / "keep/stuck").c_str(), F_OK), 0);
+}
+
+// An age is the day that long before today by the calendar, said with --verbose; the list comes
+// out as CSV or TSV that Python's csv module reads back to every path's exact bytes.
+TEST(FindCommand, AgesAndListsThatReadBackExactly) {
+    TempDir tmp;
+    const std::vector<std::string> names = {
+        "plain.txt", "comma,\"quote\".txt", "new\nline",  "tab\there",
+        "100%",      "bad\xFF\xFE.bin",     "caf\xC3\xA9"};
+    const std::string list = tmp / "list";
+    makeDir(list);
+    for (const auto& name : names) {
+        makeFile(list + "/" + name, utcTime(2001, 1, 2, 3, 4, 5), "12345");
+    }
+    const auto aged = runProgram({kFind, "--older-than", "1m", "--verbose", list});
+    EXPECT_EQ(aged.exitCode, 0) << aged.err;
+    EXPECT_EQ(lines(aged.out).size(), names.size() + 1);  // the newline name spans two lines
+    EXPECT_TRUE(aged.err.starts_with("chronosift-find: --older-than 1m is --before 2")) << aged.err;
+    EXPECT_EQ(runProgram({kFind, "--newer-than", "1m", list}).out, "");
+
+    const std::string reader = tmp / "read.py";
+    makeFile(reader, 1000000000,
+             "import csv, re, sys\n"
+             "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8'),"
+             " delimiter=sys.argv[2]))\n"
+             "assert rows[0] == ['path', 'last_modified', 'size_bytes', 'checked'], rows[0]\n"
+             "for r in sorted(rows[1:]):\n"
+             "    raw = re.sub(rb'%([0-9A-F]{2})', lambda m: bytes([int(m.group(1), 16)]),"
+             " r[0].encode())\n"
+             "    sys.stdout.buffer.write(raw.hex().encode() + b' ' + ' '.join(r[1:]).encode() +"
+             " b'\\n')\n");
+    std::vector<std::string> expected;
+    for (const auto& name : names) {
+        std::string hex;
+        for (const unsigned char c : list + "/" + name) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", c);
+            hex += two;
+        }
+        expected.push_back(hex + " 2001-01-02T03:04:05+00:00 5 0");
+    }
+    std::sort(expected.begin(), expected.end());
+    testsupport::ScopedTimeZone utc("UTC");
+    for (const auto& [format, delimiter] : {std::pair{"csv", ","}, std::pair{"tsv", "\t"}}) {
+        const auto listed = runProgram({kFind, "--before", "2010-01-01", "--format", format, list});
+        ASSERT_EQ(listed.exitCode, 0) << listed.err;
+        makeFile(tmp / "out", 1000000000, listed.out);
+        const auto read = runProgram({"/usr/bin/python3", reader, tmp / "out", delimiter});
+        ASSERT_EQ(read.exitCode, 0) << format << read.err;
+        std::vector<std::string> got = lines(read.out);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, expected) << format;
+    }
 }
 
 }  // namespace

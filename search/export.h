@@ -1,0 +1,45 @@
+// Writing a list of files out, as "Save List As…" and `chronosift-find --format` do: CSV (RFC
+// 4180, UTF-8) with the header "path,last_modified,size_bytes,checked", tab-separated text with
+// the same columns, or bare paths ended by a newline or a NUL.
+//
+// Paths that are not UTF-8 are written so that they can be recovered exactly: in CSV and TSV
+// every "%" of a path is written "%25" and every byte that is not part of valid UTF-8 "%XX"
+// (TSV also writes tab, newline and carriage return so), so decoding each %XX gives the bytes
+// back. Bare paths are their bytes. Times are ISO 8601 in local time with the offset in force
+// then ("2021-03-15T10:05:33+01:00"), empty for a file without a time.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/file_index.h"
+
+namespace chronosift {
+
+enum class ListFormat { Csv, Tsv, Lines, Null };
+
+// "csv", "tsv", "lines", "null"; nothing for anything else.
+std::optional<ListFormat> parseListFormat(std::string_view name);
+// The format a file name asks for: ".tsv" and ".txt" tab-separated, anything else CSV.
+ListFormat listFormatForName(std::string_view fileName);
+
+// Writes the files `ids` of `index` in that order; `checked(i)` says whether row i is checked.
+// 0, or the errno of the write that failed.
+int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>& ids,
+              const std::function<bool(size_t)>& checked, ListFormat format);
+
+// Writes the list to `path` whole or not at all: into a new file beside it, then renamed over
+// it. "" or why not.
+std::string saveList(const std::string& path, const FileIndex& index,
+                     const std::vector<FileId>& ids, const std::function<bool(size_t)>& checked,
+                     ListFormat format);
+
+// The path field as CSV and TSV write it (without CSV's quotes); and back.
+std::string escapePathField(std::string_view bytes, bool tabs);
+std::string unescapePathField(std::string_view field);
+
+}  // namespace chronosift
