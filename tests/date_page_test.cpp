@@ -324,6 +324,16 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(messages_.size(), 2);
         QVERIFY(messages_[1].contains("so the date stays 30 June 2006"));
         QCOMPARE(picker->date(), QDate(2006, 6, 30));
+        // The ages in the context menu set the day that long before today, by the calendar.
+        std::unique_ptr<QMenu> menu(picker->makeMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == "1 month ago") {
+                action->trigger();
+            }
+        }
+        QCOMPARE(picker->date(), QDate::currentDate().addMonths(-1));  // Qt's own calendar
+        QVERIFY(menu->actions().size() > 6);
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("5 years ago"));
         for (const char* pasted : {"2021-03-15", "15 March 2021"}) {
             QGuiApplication::clipboard()->setText(pasted);
             picker->setFocus();

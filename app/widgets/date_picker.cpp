@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMenu>
 
+#include "index/calendar.h"
+
 namespace chronosift::widgets {
 
 namespace {
@@ -87,6 +89,13 @@ void DatePicker::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        // As the menu key does: the context menu, at the picker.
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, rect().center(),
+                               mapToGlobal(rect().center()));
+        contextMenuEvent(&menu);
+        return;
+    }
     const QString text = event->text();
     const bool digit = text.size() == 1 && text[0].isDigit();
     if (digit && currentSection() == MonthSection &&
@@ -136,7 +145,7 @@ void DatePicker::focusOutEvent(QFocusEvent* event) {
     }
 }
 
-void DatePicker::contextMenuEvent(QContextMenuEvent* event) {
+QMenu* DatePicker::makeMenu() {
     QMenu* menu = lineEdit()->createStandardContextMenu();
     // The line edit's own Paste would take the text part by part; take a whole date instead.
     for (QAction* action : menu->actions()) {
@@ -145,6 +154,31 @@ void DatePicker::contextMenuEvent(QContextMenuEvent* event) {
             connect(action, &QAction::triggered, this, [this] { pasteWholeDate(); });
         }
     }
+    // Ages: the calendar day that long before today, shown in the picker as it is.
+    menu->addSeparator();
+    static const struct {
+        const char* text;
+        Age age;
+    } kAges[] = {{"1 month ago", {1, 'm'}}, {"3 months ago", {3, 'm'}}, {"6 months ago", {6, 'm'}},
+                 {"1 year ago", {1, 'y'}},  {"2 years ago", {2, 'y'}},  {"5 years ago", {5, 'y'}}};
+    for (const auto& a : kAges) {
+        const Age age = a.age;
+        menu->addAction(QString::fromLatin1(a.text), this, [this, age] {
+            const QDate now = QDate::currentDate();
+            const auto day = dayBefore(
+                {now.year(), static_cast<unsigned>(now.month()), static_cast<unsigned>(now.day())},
+                age);
+            if (day) {
+                setDate(QDate(static_cast<int>(day->year), static_cast<int>(day->month),
+                              static_cast<int>(day->day)));
+            }
+        });
+    }
+    return menu;
+}
+
+void DatePicker::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
     event->accept();

@@ -18,6 +18,9 @@ class DatePicker : public QDateEdit {
     bool textIsDate() const { return hasAcceptableInput(); }
     // A whole date in one of the forms a paste takes, or an invalid date.
     QDate parseWholeDate(const QString& text) const;
+    // The context menu: the text's Cut, Copy, Paste (of a whole date) and Select All, then the
+    // ages "1 month ago" to "5 years ago". The caller owns it.
+    QMenu* makeMenu();
 
   signals:
     // The text left could not be read as a date, so the picker keeps `kept`.
