@@ -127,6 +127,10 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     undoAction_->setEnabled(false);
     addAction(undoAction_);
     connect(undoAction_, &QAction::triggered, this, &Form2::undoTrash);
+    // The last press of an earlier run can still be undone.
+    std::string unreadable;
+    lastPress_ = TrashPress::fromJournal(unreadable);
+    undoAction_->setEnabled(lastPress_ != nullptr);
     copyAction_ = new QAction(QStringLiteral("Copy Path"), this);
     copyAction_->setShortcut(QKeySequence::Copy);
     copyAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -261,7 +265,12 @@ void Form2::sendToTrash() {
     }
     setMousePointer(kArrowPointer);
     busy_ = false;
-    const std::string failures = press->failures();
+    std::string failures = press->failures();
+    if (const std::string kept = press->keep(); !kept.empty()) {
+        failures +=
+            (failures.empty() ? "" : "\n\n") +
+            std::string("Undo Move to Trash will not be possible once Chronosift closes: ") + kept;
+    }
     lastPress_.reset();
     if (press->anyMoved()) {
         lastPress_ = std::move(press);
@@ -288,7 +297,10 @@ void Form2::undoTrash() {
     model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));
     setMousePointer(kArrowPointer);
     busy_ = false;
-    const std::string message = press->undoFailures();
+    std::string message = press->undoFailures();
+    if (const std::string kept = press->keep(); !kept.empty()) {
+        message += (message.empty() ? "" : "\n\n") + std::string("The undo journal: ") + kept;
+    }
     if (!message.empty()) {
         widgets::showMessage(this, QString::fromStdString(message));
     }

@@ -13,6 +13,8 @@
 #include "platform/fs.h"
 #include "platform/local_zone.h"
 #include "platform/text.h"
+#include "recycle/press.h"
+#include "recycle/press_journal.h"
 #include "recycle/recycling_bin.h"
 #include "search/export.h"
 #include "search/find.h"
@@ -103,6 +105,39 @@ int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std
                                                              : "not moved to the trash:",
                      platform::displayText(items[i].path).c_str(), o.reason.c_str());
     }
+    if (const std::string kept = writePressJournal(lastPressPath(), items, outcomes);
+        !kept.empty()) {
+        std::fprintf(err, "chronosift-find: warning: --undo-last will not work: %s\n",
+                     kept.c_str());
+    }
+    return stayed ? 1 : 0;
+}
+
+// Puts back the files of the last press, from its journal; one line on `err` per file that
+// stayed in the trash. Exit code 1 when any stayed or the journal could not be read.
+int undoLast(std::FILE* err) {
+    std::string error;
+    const auto press = TrashPress::fromJournal(error);
+    if (press == nullptr) {
+        std::fprintf(
+            err, "chronosift-find: %s\n",
+            error.empty() ? "nothing to undo" : ("cannot read the undo journal: " + error).c_str());
+        return error.empty() ? 0 : 1;
+    }
+    press->undo({});
+    bool stayed = false;
+    for (size_t i = 0; i < press->undone().size(); ++i) {
+        const auto& o = press->undone()[i];
+        if (!o.reason.empty()) {
+            stayed = stayed || !o.putBack;
+            std::fprintf(err, "chronosift-find: %s %s: %s\n",
+                         o.putBack ? "put back, but" : "stayed in the trash:",
+                         platform::displayText(press->items()[i].path).c_str(), o.reason.c_str());
+        }
+    }
+    if (const std::string kept = press->keep(); !kept.empty()) {
+        std::fprintf(err, "chronosift-find: the undo journal: %s\n", kept.c_str());
+    }
     return stayed ? 1 : 0;
 }
 
@@ -154,6 +189,11 @@ int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
             }
             args.criterion = arg == "--older-than" ? Criterion::Before : Criterion::After;
             args.age = std::string(argv[i - 1]) + " " + argv[i];
+        } else if (arg == "--undo-last") {
+            if (argc != 2) {
+                return usageError(err, "--undo-last takes nothing else");
+            }
+            return undoLast(err);
         } else if (arg == "--verbose") {
             args.verbose = true;
         } else if (arg == "--format") {

@@ -1,4 +1,4 @@
-// An owned file descriptor, closed at the end of its scope. For platform/ and trash/.
+// An owned file descriptor, closed at the end of its scope.
 #pragma once
 
 #include <unistd.h>

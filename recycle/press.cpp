@@ -1,5 +1,7 @@
 #include "recycle/press.h"
 
+#include "recycle/press_journal.h"
+
 namespace chronosift {
 
 TrashPress::TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int> rows,
@@ -9,6 +11,31 @@ TrashPress::TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int>
       rows_(std::move(rows)),
       files_(std::move(files)),
       items_(trashItems(*searched_, files_)) {}
+
+std::unique_ptr<TrashPress> TrashPress::fromJournal(std::string& error) {
+    std::unique_ptr<TrashPress> press(new TrashPress);
+    if (!readPressJournal(lastPressPath(), press->items_, press->outcomes_, error)) {
+        return nullptr;
+    }
+    return press;
+}
+
+std::string TrashPress::keep() const {
+    const std::string path = lastPressPath();
+    if (path.empty()) {
+        return "neither $XDG_STATE_HOME nor $HOME is set";
+    }
+    if (putBack_.empty()) {
+        return writePressJournal(path, items_, outcomes_);
+    }
+    std::vector<trash::TrashOutcome> stayed = outcomes_;
+    for (size_t i = 0; i < stayed.size() && i < putBack_.size(); ++i) {
+        if (!putBack_[i].retry) {
+            stayed[i].status = trash::TrashStatus::NotTried;  // back, or gone from the trash
+        }
+    }
+    return writePressJournal(path, items_, stayed);
+}
 
 void TrashPress::run(const trash::TrashOptions& options) {
     trash::Trash trash;
@@ -64,9 +91,11 @@ std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSna
     std::vector<std::string> backPaths;
     for (size_t i = 0; i < putBack_.size(); ++i) {
         if (putBack_[i].putBack) {
-            back.push_back(files_[i]);
             backPaths.push_back(items_[i].path);
-            trashed.mark(searched_, files_[i], false);
+            if (i < files_.size()) {  // a press read from its journal has no rows
+                back.push_back(files_[i]);
+                trashed.mark(searched_, files_[i], false);
+            }
         }
     }
     if (current != nullptr && current != searched_) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,11 @@ class TrashPress {
     // `search` names the search that listed them, so an undo knows whether they may come back.
     TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int> rows,
                std::vector<FileId> files);
+    // The last press as its journal kept it (lastPressPath()), to be undone after a restart:
+    // null when there is none, or with `error` set when it cannot be read.
+    static std::unique_ptr<TrashPress> fromJournal(std::string& error);
 
-    size_t size() const { return files_.size(); }
+    size_t size() const { return items_.size(); }
 
     // Moves the files to the trash; runs off the user-interface thread.
     void run(const trash::TrashOptions& options);
@@ -42,8 +46,17 @@ class TrashPress {
                                    uint64_t search, const IndexSnapshot& shown) const;
     // One message naming the files that stayed in the trash, or "" when none did.
     std::string undoFailures() const;
+    // After undo: each file's path and what became of it, in press order.
+    const std::vector<trash::TrashItem>& items() const { return items_; }
+    const std::vector<trash::PutBackOutcome>& undone() const { return putBack_; }
+
+    // Keeps the press in its journal, for an undo after the program closes; after an undo, only
+    // the files that stayed in the trash and may still go back (none: the journal goes). "" or
+    // why not.
+    std::string keep() const;
 
   private:
+    TrashPress() = default;
     std::vector<std::string> paths() const;
 
     IndexSnapshot searched_;

@@ -213,6 +213,45 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     }
 }
 
+// The last press outlives the program: trashed by one process and undone by another, with every
+// check of the in-window Undo; what may still go back stays in the journal until it has.
+TEST_F(TrashTest, UndoAfterARestart) {
+    for (const char* name : {"a", "b", "c", "d"}) {
+        makeFile(work_ + "/" + name, 1000000000, name);
+    }
+    const std::vector<std::string> state{"XDG_STATE_HOME=" + (home_ / "state")};
+    const auto trashed = testsupport::runProgram(
+        {CHRONOSIFT_FIND, "--before", "2010-01-01", "--trash", work_}, state);
+    ASSERT_EQ(trashed.exitCode, 0) << trashed.err;
+    const std::string journal = home_ / "state/chronosift/last-press";
+    ASSERT_TRUE(exists(journal));
+    const std::string files = trashDir() + "/files/", info = trashDir() + "/info/";
+    makeFile(info + "b.trashinfo", 1000000000, "[Trash Info]\nPath=/elsewhere\n");
+    makeFile(files + "c.new", 1000000000, "c");
+    ASSERT_EQ(rename((files + "c.new").c_str(), (files + "c").c_str()), 0);
+    makeFile(work_ + "/d", 1000000000, "its place taken");
+
+    const auto undo = [&] {
+        return testsupport::runProgram({CHRONOSIFT_FIND, "--undo-last"}, state);
+    };
+    auto undone = undo();
+    EXPECT_EQ(undone.exitCode, 1);
+    EXPECT_EQ(readFile(work_ + "/a"), "a");
+    EXPECT_FALSE(exists(work_ + "/b") || exists(work_ + "/c"));
+    EXPECT_NE(undone.err.find(work_ + "/b: its trash record was removed or changed"),
+              std::string::npos)
+        << undone.err;
+    EXPECT_NE(undone.err.find(work_ + "/c: it is no longer in the trash"), std::string::npos);
+    EXPECT_NE(undone.err.find(work_ + "/d: its place is taken now"), std::string::npos);
+    ASSERT_EQ(unlink((work_ + "/d").c_str()), 0);
+    undone = undo();  // only d is left to try
+    EXPECT_EQ(undone.exitCode, 0) << undone.err;
+    EXPECT_EQ(undone.err, "");
+    EXPECT_EQ(readFile(work_ + "/d"), "d");
+    EXPECT_FALSE(exists(journal));
+    EXPECT_EQ(undo().err, "chronosift-find: nothing to undo\n");
+}
+
 // A volume mounted below a row is searched, and its files go to that volume's trash; a bind
 // mount of the same device is a mount of its own, whose files go to its own trash.
 TEST_F(VolumeTest, MountsBelowARowAreSearchedAndTrashedToTheirOwnTrash) {

@@ -87,6 +87,7 @@ constexpr size_t kBatch = 256;
 bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shared_ptr<Fd>& folder,
            PutBackOutcome& out) {
     if (!can.reason.empty()) {
+        out.retry = true;  // still in the trash as it was
         out.reason = can.reason;
         return false;
     }
@@ -106,12 +107,14 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
         folder = std::make_shared<Fd>(item.folder != nullptr ? openRoute(*item.folder, error) : -1);
     }
     if (!folder->ok()) {
+        out.retry = true;  // still in the trash as it was
         out.reason = "its folder " + (error == kChanged || error == 0
                                           ? std::string("changed since the search")
                                           : "cannot be opened: " + errorText(error));
         return false;
     }
     if (const int e = can.can.journalPutBack(infoName, moved.recordInode, moved.record); e != 0) {
+        out.retry = true;  // still in the trash as it was
         out.reason = "cannot write to the trash: " + errorText(e);
         return false;
     }
@@ -131,6 +134,7 @@ void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int 
         return;
     }
     if (r.state != Relocation::Moved) {
+        out.retry = r.error != kChanged;  // still in the trash as it was
         out.reason = r.error == EEXIST     ? "its place is taken now"
                      : r.error == kChanged ? "it is no longer the file that was moved"
                                            : errorText(r.error);
@@ -197,6 +201,7 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                 break;
             }
             if (!r.can->reason.empty()) {
+                result[r.item].retry = true;  // still in the trash as it was
                 result[r.item].reason = r.can->reason;
                 continue;
             }

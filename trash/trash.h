@@ -65,6 +65,7 @@ struct TrashOutcome {
 struct PutBackOutcome {
     bool putBack = false;
     std::string reason;  // why it stayed in the trash; or a record that could not be removed
+    bool retry = false;  // it stayed in the trash with its record as written: a later Undo may
 };
 
 // One file to move, as it was listed.

@@ -94,6 +94,7 @@ class PagesFixture : public QObject {
     std::unique_ptr<Application> app_;
     QStringList messages_;
     std::unique_ptr<testsupport::TempDir> tmp_;
+    std::unique_ptr<testsupport::ScopedEnv> state_;
 
     Form1& form1() { return app_->form1(); }
     template <typename T = QWidget>
@@ -136,6 +137,9 @@ class PagesFixture : public QObject {
         widgets::setMessageHandler(
             [this](QWidget*, const QString& text) { messages_.append(text); });
         tmp_ = std::make_unique<testsupport::TempDir>();
+        // The undo journal of a test's presses, never the user's.
+        state_ =
+            std::make_unique<testsupport::ScopedEnv>("XDG_STATE_HOME", tmp_->path() + "/state");
         app_ = std::make_unique<Application>();
         app_->start();
         new QAbstractItemModelTester(&form1().searchFolders(),
@@ -145,6 +149,7 @@ class PagesFixture : public QObject {
 
     void tearDown() {
         app_.reset();
+        state_.reset();
         tmp_.reset();
         widgets::setMessageHandler({});
     }
