@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <thread>
 
+#include "app/check_rule_dialog.h"
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "index/calendar.h"
@@ -393,6 +394,20 @@ void Form2::showListMenu(const QPoint& at) {
     menu.addAction(QStringLiteral("Uncheck Selected"), this,
                    [this, selection] { model_.setCheckedRows(selection, false); })
         ->setEnabled(!selection.isEmpty());
+    for (const bool check : {true, false}) {
+        menu.addAction(
+                check ? QStringLiteral("Check Matching...") : QStringLiteral("Uncheck Matching..."),
+                this,
+                [this, check] {
+                    CheckRuleDialog dialog(check, this);
+                    if (dialog.exec() == QDialog::Accepted) {
+                        setMousePointer(kBusyPointer);
+                        model_.setCheckedMatching(dialog.rule(), check);
+                        setMousePointer(kArrowPointer);
+                    }
+                })
+            ->setEnabled(model_.rowCount() > 0);
+    }
     menu.addSeparator();
     const QModelIndex row =
         list_->indexAt(at).isValid() ? list_->indexAt(at) : list_->currentIndex();

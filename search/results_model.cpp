@@ -148,6 +148,32 @@ void ResultsModel::setCheckedRows(const QItemSelection& selection, bool checked)
     emit totalsChanged();
 }
 
+size_t ResultsModel::setCheckedMatching(const CheckRule& rule, bool checked) {
+    if (index_ == nullptr) {
+        return 0;
+    }
+    size_t changed = 0;
+    int first = -1, last = -1;
+    for (size_t row = 0; row < ids_.size(); ++row) {
+        const auto r = static_cast<int>(row);
+        if (isChecked(r) == checked) {
+            continue;
+        }
+        const FileId id = ids_[row];
+        if (rule.matches(index_->name(id), index_->size(id))) {
+            changeCheck(row, checked);
+            first = first < 0 ? r : first;
+            last = r;
+            ++changed;
+        }
+    }
+    if (changed > 0) {
+        emit dataChanged(index(first, 0), index(last, 0), {Qt::CheckStateRole});
+        emit totalsChanged();
+    }
+    return changed;
+}
+
 std::vector<int> ResultsModel::checkedRows() const {
     std::vector<int> rows;
     rows.reserve(totals_.checked);

@@ -14,6 +14,7 @@
 
 #include "index/file_index.h"
 #include "platform/local_zone.h"
+#include "search/check_rule.h"
 
 class QItemSelection;
 
@@ -43,6 +44,9 @@ class ResultsModel : public QAbstractTableModel {
     void setAllChecked(bool checked);
     // The rows of a selection, one change a range.
     void setCheckedRows(const QItemSelection& selection, bool checked);
+    // Checks (or unchecks) every row whose file matches the rule, in one change; other rows and
+    // the rows themselves stay. Returns how many rows changed.
+    size_t setCheckedMatching(const CheckRule& rule, bool checked);
     // The checked rows, top to bottom.
     std::vector<int> checkedRows() const;
     // Removes these rows (ascending), keeping the others and their checks.

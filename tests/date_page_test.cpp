@@ -144,6 +144,25 @@ class DatePageTest : public PagesFixture {
                  QByteArray::fromStdString(file + "\n"));
     }
 
+    // The rule dialog reads its fields as typed: decimal units, the bound chosen.
+    void checkRuleDialogReadsItsFields() {
+        CheckRuleDialog dialog(true);
+        QCOMPARE(dialog.rule().pattern, std::string("*"));
+        QVERIFY(!dialog.rule().atLeast && !dialog.rule().atMost);
+        dialog.patternField()->setText("*~.bak");
+        dialog.sizeBoundField()->setCurrentIndex(1);
+        dialog.sizeField()->setValue(1.5);
+        dialog.unitField()->setCurrentIndex(0);
+        dialog.ignoreCaseField()->setChecked(false);
+        const CheckRule rule = dialog.rule();
+        QCOMPARE(rule.pattern, std::string("*~.bak"));
+        QCOMPARE(rule.atLeast, std::optional<uint64_t>(1500));
+        QVERIFY(!rule.atMost && !rule.ignoreCase);
+        dialog.sizeBoundField()->setCurrentIndex(2);
+        dialog.unitField()->setCurrentIndex(2);
+        QCOMPARE(dialog.rule().atMost, std::optional<uint64_t>(1500000000));
+    }
+
     void trashAndUndo() {
         testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
         const std::string root = tmp_->path() + "/files";

@@ -38,6 +38,44 @@ class ResultsModelTest : public QObject {
   private slots:
     void initTestCase() { index_ = makeIndex(300); }
 
+    // "Check Matching…": a glob on the name, case-insensitive or not, and a size bound change
+    // only the matching rows' checks, in one change, with the totals following.
+    void checkMatchingByRule() {
+        testsupport::TempDir dir;
+        const std::vector<std::pair<std::string, size_t>> files = {
+            {"a.log", 2000}, {"B.LOG", 10}, {"c.txt", 5000}, {"d.log~", 3000}, {"e.log", 1500}};
+        for (const auto& [name, size] : files) {
+            testsupport::makeFile(dir / name, 1000000000, std::string(size, 'x'));
+        }
+        const IndexSnapshot index = buildIndex({dir.path() + "/"});
+        ResultsModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setRows(index, firstIds(index->fileCount()));
+        const auto checkedNames = [&] {
+            std::vector<std::string> out;
+            for (int row : model.checkedRows()) {
+                out.emplace_back(index->name(model.fileAt(row)));
+            }
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+        QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+        QCOMPARE(model.setCheckedMatching({"*.log", false, {}, {}}, true), size_t{2});
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log", "e.log"}));
+        QCOMPARE(model.totals().checkedBytes, uint64_t{3500});
+        model.setCheckedMatching({"*.LOG", true, 1000, {}}, true);  // B.LOG is too small
+        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log", "e.log"}));
+        model.setCheckedMatching({"*.log", true, {}, {}}, true);
+        QCOMPARE(checkedNames(), (std::vector<std::string>{"B.LOG", "a.log", "e.log"}));
+        model.setCheckedMatching({"*.log", true, {}, 1600}, false);
+        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log"}));
+        QCOMPARE(model.totals().checked, size_t{1});
+        QCOMPARE(model.totals().checkedBytes, uint64_t{2000});
+        QCOMPARE(model.rowCount(), 5);
+    }
+
     void checksUnderTheModelTester() {
         ResultsModel model;
         QAbstractItemModelTester tester(&model,

@@ -17,6 +17,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -27,6 +30,7 @@
 #include <QTreeView>
 
 #include "app/application.h"
+#include "app/check_rule_dialog.h"
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "folders/folder_tree.h"
