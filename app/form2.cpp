@@ -4,7 +4,9 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateEdit>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -26,6 +28,7 @@
 #include "index/calendar.h"
 #include "platform/desktop.h"
 #include "platform/text.h"
+#include "search/export.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -137,6 +140,19 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     copyAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     list_->addAction(copyAction_);
     connect(copyAction_, &QAction::triggered, this, &Form2::copyPaths);
+    saveAction_ = new QAction(QStringLiteral("Save List As..."), this);
+    saveAction_->setShortcut(QKeySequence::Save);
+    saveAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(saveAction_);
+    connect(saveAction_, &QAction::triggered, this, [this] {
+        const QString name = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Save List As"),
+            QDir::homePath() + QStringLiteral("/chronosift-list.csv"),
+            QStringLiteral("Comma-separated values (*.csv);;Tab-separated text (*.tsv *.txt)"));
+        if (!name.isEmpty()) {
+            saveListTo(QFile::encodeName(name).toStdString());
+        }
+    });
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
     connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {
@@ -417,6 +433,7 @@ void Form2::showListMenu(const QPoint& at) {
                    [this, row] { openRow(row, true); })
         ->setEnabled(row.isValid());
     menu.addAction(copyAction_);
+    menu.addAction(saveAction_);
     menu.addSeparator();
     menu.addAction(undoAction_);
     menu.exec(list_->viewport()->mapToGlobal(at));
@@ -439,6 +456,26 @@ void Form2::openRow(const QModelIndex& row, bool containingFolder) {
     } else {
         platform::openWithDefaultApplication(path, done);
     }
+}
+
+bool Form2::saveListTo(const std::string& path) {
+    if (model_.snapshot() == nullptr) {
+        return false;
+    }
+    std::vector<FileId> ids(static_cast<size_t>(model_.rowCount()));
+    for (size_t row = 0; row < ids.size(); ++row) {
+        ids[row] = model_.fileAt(static_cast<int>(row));
+    }
+    setMousePointer(kBusyPointer);
+    const std::string failure = saveList(
+        path, *model_.snapshot(), ids,
+        [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
+        listFormatForName(path));
+    setMousePointer(kArrowPointer);
+    if (!failure.empty()) {
+        widgets::showMessage(this, QString::fromStdString(failure) + QStringLiteral("."));
+    }
+    return failure.empty();
 }
 
 void Form2::copyPaths() {

@@ -43,6 +43,9 @@ class Form2 : public Page {
     // the tab order that takes it.
     QWidget* firstFocus() const;
     QAction* undoAction() const { return undoAction_; }
+    // "Save List As…" to a path: the rows shown, in their order, CSV or (by the name's ending)
+    // tab-separated; a message says why when it fails. True when written.
+    bool saveListTo(const std::string& path);
 
   signals:
     void backRequested();
@@ -87,6 +90,7 @@ class Form2 : public Page {
     uint64_t search_ = 0;    // counts the presses of "Find Results"
     QAction* undoAction_;
     QAction* copyAction_;
+    QAction* saveAction_;
     std::unique_ptr<TrashPress> lastPress_;  // the last press of the trash button, for undo
 };
 

@@ -142,6 +142,21 @@ class DatePageTest : public PagesFixture {
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("text/plain"),
                  QByteArray::fromStdString(file + "\n"));
+
+        // Save List As: the rows shown with their checks; a failed write leaves no file.
+        f2.results().setChecked(0, true);
+        QVERIFY(f2.saveListTo(tmp_->path() + "/list.tsv"));
+        const std::string saved = readAll(tmp_->path() + "/list.tsv");
+        QVERIFY2(saved.starts_with("path\tlast_modified\tsize_bytes\tchecked\n" + tmp_->path() +
+                                   "/files/bad%FF%FEname%0A.txt\t2001-09-09T"),
+                 saved.c_str());
+        QVERIFY(saved.ends_with("\t0\t1\n"));
+        messages_.clear();
+        QVERIFY(!f2.saveListTo(tmp_->path() + "/missing/list.csv"));
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY2(messages_[0].startsWith("cannot write in " + QString::fromStdString(tmp_->path()) +
+                                         "/missing: No such file or directory"),
+                 qPrintable(messages_[0]));
     }
 
     // The rule dialog reads its fields as typed: decimal units, the bound chosen.
