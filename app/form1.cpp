@@ -2,12 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMimeData>
 #include <QShortcut>
 #include <QTreeView>
+#include <QUrl>
 
 #include "app/widgets/message_box.h"
 #include "folders/folder_tree.h"
@@ -61,6 +66,9 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     tree_->setAccessibleName(QStringLiteral("Folder tree"));
     list_->setAccessibleName(QStringLiteral("Folders to search"));
     list_->installEventFilter(this);
+    list_->setAcceptDrops(true);
+    list_->viewport()->setAcceptDrops(true);
+    list_->viewport()->installEventFilter(this);
     for (widgets::PushButton* b : pushButtons()) {
         b->setAccessibleName(b->text());
     }
@@ -109,7 +117,48 @@ Form1::Form1() : Page(QStringLiteral("Form1"), 8550, 6420), folders_(this), job_
     nextButton_->setEnabled(false);
 }
 
+int Form1::dropFolders(const QMimeData& data) {
+    if (indexing_) {
+        return 0;
+    }
+    int added = 0;
+    QStringList refused;
+    for (const QUrl& url : data.urls()) {
+        const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
+        const auto row =
+            url.isLocalFile() && platform::isFolder(path) ? rowForSelection(path) : std::nullopt;
+        if (row) {
+            folders_.append(*row);
+            ++added;
+        } else {
+            refused << (url.isLocalFile() ? QString::fromStdString(platform::displayText(path))
+                                          : url.toDisplayString());
+        }
+    }
+    applyRuleN();
+    if (!refused.isEmpty()) {
+        widgets::showMessage(this, QStringLiteral("Only folders on this computer can be added; "
+                                                  "these were not:\n\n") +
+                                       refused.join(QLatin1Char('\n')));
+    }
+    return added;
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_->viewport() &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (drag->mimeData()->hasUrls() && !indexing_) {
+            drag->acceptProposedAction();
+        }
+        return true;
+    }
+    if (watched == list_->viewport() && event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        dropFolders(*drop->mimeData());
+        drop->acceptProposedAction();
+        return true;
+    }
     // Delete in the list does what "Remove From List" does.
     if (watched == list_ && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {

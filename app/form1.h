@@ -8,6 +8,7 @@
 #include "folders/search_folder_model.h"
 
 class QGroupBox;
+class QMimeData;
 class QTreeView;
 
 namespace chronosift {
@@ -33,6 +34,10 @@ class Form1 : public Page {
     bool indexing() const { return job_.running() && indexing_; }
     // Stops a running build; the program is ending.
     void cancelIndexing() { job_.cancel(); }
+    // Folders dropped on the list (text/uri-list) are added as "Add Folder" would add them; files
+    // and URIs that are not local are refused in one message that names them. Returns how many
+    // folders were added.
+    int dropFolders(const QMimeData& data);
 
   signals:
     // "Next  > >" has begun: the old index is no longer the current one.

@@ -290,6 +290,29 @@ class FolderPageTest : public PagesFixture {
         QVERIFY(messages_.isEmpty());
     }
 
+    // Folders dragged from a file manager are added as "Add Folder" adds them; a file and a URI
+    // that is not local are refused in one message naming them.
+    void foldersDroppedIn() {
+        makeDir(tmp_->path() + "/dropped");
+        testsupport::makeFile(tmp_->path() + "/a file.txt");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(tmp_->path() + "/dropped")),
+                      QUrl::fromLocalFile(QString::fromStdString(tmp_->path() + "/a file.txt")),
+                      QUrl(QStringLiteral("http://example.org/folder"))});
+        auto* viewport = on<QTreeView>(form1(), "ListView1")->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        QCOMPARE(rows(), QStringList{QString::fromStdString(tmp_->path() + "/dropped/")});
+        QVERIFY(button(form1(), "Check4")->isEnabled());
+        QCOMPARE(messages_.size(), 1);
+        QCOMPARE(messages_[0], "Only folders on this computer can be added; these were not:\n\n" +
+                                   QString::fromStdString(tmp_->path()) +
+                                   "/a file.txt\nhttp://example.org/folder");
+    }
+
     // "Next  > >" shows the indexing caption with its count and the busy pointer, then the date
     // page at the folder page's place; Back and Next keep both pages as they were left.
     void nextBackNextKeepsBothPages() {

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QUrl>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
