@@ -36,6 +36,7 @@
 #include "index/calendar.h"
 #include "trash/trash.h"
 #include "recycle/recycling_bin.h"
+#include "search/export.h"
 #include "search/find.h"
 #include "search/results_model.h"
 
@@ -130,6 +131,14 @@ uint64_t makeTree(const std::string& root, uint64_t files) {
     return expected;
 }
 
+std::vector<chronosift::FileId> ids(const chronosift::ResultsModel& model) {
+    std::vector<chronosift::FileId> out(static_cast<size_t>(model.rowCount()));
+    for (size_t r = 0; r < out.size(); ++r) {
+        out[r] = model.fileAt(static_cast<int>(r));
+    }
+    return out;
+}
+
 // In a child process: build the index of `dir`, search it, print what was found and how long.
 int measure(const std::string& dir, bool sortTimes) {
     const auto t0 = Clock::now();
@@ -169,7 +178,24 @@ int measure(const std::string& dir, bool sortTimes) {
                 std::printf(" %.1f", ms(Clock::now() - s0).count());
             }
         }
-        std::printf("\n");
+        // "Check Matching…" over every row, then "Save List As…" of them all as CSV on tmpfs.
+        const auto c0 = Clock::now();
+        const size_t matched = model.setCheckedMatching({"*5*", true, 1, {}}, true);
+        const double checkMs = ms(Clock::now() - c0).count();
+        const std::string csv = "/dev/shm/chronosift-bench-list.csv";
+        const auto e0 = Clock::now();
+        const bool saved = chronosift::saveList(
+                               csv, *index, ids(model), [&](size_t r) {
+                                   return model.isChecked(static_cast<int>(r));
+                               },
+                               chronosift::ListFormat::Csv)
+                               .empty();
+        const double exportMs = ms(Clock::now() - e0).count();
+        struct stat st {};
+        ::stat(csv.c_str(), &st);
+        ::unlink(csv.c_str());
+        std::printf(" | %.1f %zu %.1f %lld %d\n", checkMs, matched, exportMs,
+                    static_cast<long long>(st.st_size), saved ? 1 : 0);
     }
     return 0;
 }
@@ -589,7 +615,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> sorting = ours;
     sorting.push_back("--sort");
     const Run sorted = runChild(sorting, true);
-    const std::string sortLine = sorted.out.substr(sorted.out.find('\n') + 1);
+    std::string sortLine = sorted.out.substr(sorted.out.find('\n') + 1);
+    double checkMs = 0, exportMs = 0;
+    long long matched = 0, csvBytes = 0;
+    int saved = 0;
+    if (const size_t bar = sortLine.find(" | "); bar != std::string::npos) {
+        std::sscanf(sortLine.c_str() + bar + 3, "%lf %lld %lf %lld %d", &checkMs, &matched,
+                    &exportMs, &csvBytes, &saved);
+        sortLine = sortLine.substr(0, bar) + "\n";
+    }
 
     const double ours_ = median(oursWall), fd_ = median(fdWall), find_ = median(findWall);
     const double perFile =
@@ -622,6 +656,11 @@ int main(int argc, char** argv) {
         "sorting all %llu indexed files as rows, ms (path asc, desc, time asc, desc, "
         "size asc, desc):%s",
         static_cast<unsigned long long>(indexed), sortLine.c_str());
+    std::printf("Check Matching \"*5*\" over the same %llu rows: %.1f ms, %lld checked\n",
+                static_cast<unsigned long long>(indexed), checkMs, matched);
+    std::printf("Save List As, CSV on tmpfs: %.1f ms for %.1f MB = %.0f MB/s%s\n", exportMs,
+                csvBytes / 1e6, exportMs > 0 ? csvBytes / 1e3 / exportMs : 0.0,
+                saved ? "" : " (FAILED)");
     rowRemovalBenchmark();
     trashBenchmark(self, trashFiles);
     const bool countOk = found == expected;
