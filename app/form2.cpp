@@ -1,34 +1,25 @@
 #include "app/form2.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateEdit>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QMenu>
-#include <QMimeData>
 #include <QProgressDialog>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
-#include <QUrl>
 #include <thread>
 
-#include "app/check_rule_dialog.h"
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "index/calendar.h"
-#include "platform/desktop.h"
-#include "platform/text.h"
-#include "search/export.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -354,151 +345,6 @@ void Form2::runWithProgress(
         loop.exec();
     }
     worker.join();
-}
-
-void Form2::toggleSelected() {
-    QItemSelection selection = list_->selectionModel()->selection();
-    const QModelIndex current = list_->currentIndex();
-    if (selection.isEmpty()) {
-        // Nothing selected: the row with the focus frame, which Qt makes current without
-        // selecting it when the list takes the keyboard.
-        if (!current.isValid()) {
-            return;
-        }
-        selection.select(model_.index(current.row(), 0),
-                         model_.index(current.row(), model_.columnCount() - 1));
-    }
-    const int lead = current.isValid() && list_->selectionModel()->isRowSelected(current.row())
-                         ? current.row()
-                         : selection.first().top();
-    model_.setCheckedRows(selection, !model_.isChecked(lead));
-}
-
-bool Form2::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Space) {
-            toggleSelected();
-            return true;
-        }
-        // Delete does what "Send Checked Items to Recycling Bin" does, question included.
-        if (key == Qt::Key_Delete) {
-            trashButton_->setValue(1);
-            return true;
-        }
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            openRow(list_->currentIndex());
-            return true;
-        }
-        // The view would copy the shown text of one cell; Copy Path copies the real bytes.
-        if (static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-            copyPaths();
-            return true;
-        }
-    }
-    return Page::eventFilter(watched, event);
-}
-
-void Form2::showListMenu(const QPoint& at) {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("Check All"), this, [this] { model_.setAllChecked(true); });
-    menu.addAction(QStringLiteral("Uncheck All"), this, [this] { model_.setAllChecked(false); });
-    const QItemSelection selection = list_->selectionModel()->selection();
-    menu.addAction(QStringLiteral("Check Selected"), this,
-                   [this, selection] { model_.setCheckedRows(selection, true); })
-        ->setEnabled(!selection.isEmpty());
-    menu.addAction(QStringLiteral("Uncheck Selected"), this,
-                   [this, selection] { model_.setCheckedRows(selection, false); })
-        ->setEnabled(!selection.isEmpty());
-    for (const bool check : {true, false}) {
-        menu.addAction(
-                check ? QStringLiteral("Check Matching...") : QStringLiteral("Uncheck Matching..."),
-                this,
-                [this, check] {
-                    CheckRuleDialog dialog(check, this);
-                    if (dialog.exec() == QDialog::Accepted) {
-                        setMousePointer(kBusyPointer);
-                        model_.setCheckedMatching(dialog.rule(), check);
-                        setMousePointer(kArrowPointer);
-                    }
-                })
-            ->setEnabled(model_.rowCount() > 0);
-    }
-    menu.addSeparator();
-    const QModelIndex row =
-        list_->indexAt(at).isValid() ? list_->indexAt(at) : list_->currentIndex();
-    menu.addAction(QStringLiteral("Open"), this, [this, row] { openRow(row); })
-        ->setEnabled(row.isValid());
-    menu.addAction(QStringLiteral("Open Containing Folder"), this,
-                   [this, row] { openRow(row, true); })
-        ->setEnabled(row.isValid());
-    menu.addAction(copyAction_);
-    menu.addAction(saveAction_);
-    menu.addSeparator();
-    menu.addAction(undoAction_);
-    menu.exec(list_->viewport()->mapToGlobal(at));
-}
-
-void Form2::openRow(const QModelIndex& row, bool containingFolder) {
-    if (!row.isValid() || row.row() >= model_.rowCount()) {
-        return;
-    }
-    const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
-    auto done = [this, path, containingFolder](const std::string& failure) {
-        if (!failure.empty()) {
-            widgets::showMessage(
-                this, QString::fromStdString((containingFolder ? "Cannot show " : "Cannot open ") +
-                                             platform::displayText(path) + ": " + failure + "."));
-        }
-    };
-    if (containingFolder) {
-        platform::showInFileManager(path, done);
-    } else {
-        platform::openWithDefaultApplication(path, done);
-    }
-}
-
-bool Form2::saveListTo(const std::string& path) {
-    if (model_.snapshot() == nullptr) {
-        return false;
-    }
-    std::vector<FileId> ids(static_cast<size_t>(model_.rowCount()));
-    for (size_t row = 0; row < ids.size(); ++row) {
-        ids[row] = model_.fileAt(static_cast<int>(row));
-    }
-    setMousePointer(kBusyPointer);
-    const std::string failure = saveList(
-        path, *model_.snapshot(), ids,
-        [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
-        listFormatForName(path));
-    setMousePointer(kArrowPointer);
-    if (!failure.empty()) {
-        widgets::showMessage(this, QString::fromStdString(failure) + QStringLiteral("."));
-    }
-    return failure.empty();
-}
-
-void Form2::copyPaths() {
-    QModelIndexList rows = list_->selectionModel()->selectedRows();
-    if (rows.isEmpty() && list_->currentIndex().isValid()) {
-        rows.append(list_->currentIndex());
-    }
-    std::sort(rows.begin(), rows.end());
-    QByteArray bytes;
-    QList<QUrl> urls;
-    for (const QModelIndex& row : rows) {
-        const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
-        bytes.append(path.data(), static_cast<qsizetype>(path.size())).append('\n');
-        urls.append(QUrl(QString::fromLatin1(platform::fileUri(path))));
-    }
-    if (bytes.isEmpty()) {
-        return;
-    }
-    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is.
-    auto* data = new QMimeData;
-    data->setData(QStringLiteral("text/plain"), bytes);
-    data->setUrls(urls);
-    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 void Form2::optionClicked(int option) {

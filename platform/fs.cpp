@@ -78,10 +78,6 @@ namespace {
 
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 
-Identity identityOf(const struct stat& st) {
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
-
 }  // namespace
 
 namespace {
@@ -96,6 +92,10 @@ constexpr uint64_t mix(uint64_t x) {
 }
 
 }  // namespace
+
+Identity Identity::of(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
 
 uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos) {
     return mix(mix(inode) ^ mtimeNanos);
@@ -234,7 +234,7 @@ Identity Folder::identity(int& error) const {
         error = errno;
         return {};
     }
-    return identityOf(st);
+    return Identity::of(st);
 }
 
 std::string Folder::realPath() const {
@@ -247,83 +247,6 @@ std::string Folder::realPath() const {
     }
     out.resize(static_cast<size_t>(n));
     return out;
-}
-
-std::string FolderRoute::realPath() const {
-    std::string out = rowPath;
-    for (const Step& step : steps) {
-        out.push_back('/');
-        out.append(step.name);
-    }
-    return out.empty() ? "/" : out;
-}
-
-namespace {
-
-// Opens one name below `base` as a path-only folder, following no link, and checks its identity.
-Fd openStep(int base, const std::string& name, const Identity& expected, int& error) {
-    Fd fd(::openat(base, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.ok()) {
-        error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
-        return {};
-    }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) {
-        error = errno;
-        return {};
-    }
-    if (identityOf(st) != expected) {
-        error = kChanged;
-        return {};
-    }
-    return fd;
-}
-
-}  // namespace
-
-int openRoute(const FolderRoute& route, int& error) {
-    error = 0;
-    Fd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!current.ok()) {
-        error = errno;
-        return -1;
-    }
-    // The row's real path holds no link, so it is walked one name at a time with none followed.
-    std::string_view rest(route.rowPath);
-    std::string name;
-    while (!rest.empty()) {
-        const size_t skip = rest.find_first_not_of('/');
-        if (skip == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(skip);
-        const size_t end = std::min(rest.find('/'), rest.size());
-        name.assign(rest.substr(0, end));
-        rest.remove_prefix(end);
-        Fd next(
-            ::openat(current.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.ok()) {
-            error = errno == ELOOP || errno == ENOTDIR ? kChanged : errno;
-            return -1;
-        }
-        current = std::move(next);
-    }
-    struct stat st;
-    if (::fstat(current.get(), &st) != 0) {
-        error = errno;
-        return -1;
-    }
-    if (identityOf(st) != route.row) {
-        error = kChanged;
-        return -1;
-    }
-    for (const FolderRoute::Step& step : route.steps) {
-        current = openStep(current.get(), step.name, step.id, error);
-        if (!current.ok()) {
-            return -1;
-        }
-    }
-    return current.release();
 }
 
 namespace {

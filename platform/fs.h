@@ -57,6 +57,7 @@ std::string errorText(int code);
 struct Identity {
     uint64_t device = 0;
     uint64_t inode = 0;
+    static Identity of(const struct ::stat& st);
     bool operator==(const Identity&) const = default;
 };
 

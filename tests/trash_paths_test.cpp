@@ -252,37 +252,5 @@ TEST_F(TrashTest, UndoAfterARestart) {
     EXPECT_EQ(undo().err, "chronosift-find: nothing to undo\n");
 }
 
-// A volume mounted below a row is searched, and its files go to that volume's trash; a bind
-// mount of the same device is a mount of its own, whose files go to its own trash.
-TEST_F(VolumeTest, MountsBelowARowAreSearchedAndTrashedToTheirOwnTrash) {
-    makeFile(volume_ + "/on-volume", 1000000000, "v");
-    const std::string bind = home_ / "bind";
-    makeDir(bind);
-    if (mount(work_.c_str(), bind.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
-    }
-    makeFile(work_ + "/on-bind", 1000000000, "b");
-    const IndexSnapshot index = buildIndex({home_.path() + "/"});
-    std::vector<FileId> ids;
-    for (FileId f = 0; f < index->fileCount(); ++f) {
-        if (index->path(f) == home_ / "volume/on-volume" ||
-            index->path(f) == home_ / "bind/on-bind") {
-            ids.push_back(f);
-        }
-    }
-    EXPECT_TRUE(index->errors().empty()) << index->errors().front().message();
-    ASSERT_EQ(ids.size(), 2u);
-    Trash trash;
-    const auto outcomes = trash.moveAll(trashItems(*index, ids));
-    umount2(bind.c_str(), MNT_DETACH);
-    for (const auto& o : outcomes) {
-        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
-    }
-    std::vector<std::string> where{outcomes[0].trashedAs, outcomes[1].trashedAs};
-    std::sort(where.begin(), where.end());
-    EXPECT_EQ(where, (std::vector<std::string>{bind + "/.Trash-" + uid_ + "/files/on-bind",
-                                               volume_ + "/.Trash-" + uid_ + "/files/on-volume"}));
-}
-
 }  // namespace
 }  // namespace chronosift::trash

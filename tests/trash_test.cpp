@@ -178,54 +178,6 @@ TEST_F(TrashTest, MissingFileIsReportedAndTheRestGoOn) {
     EXPECT_TRUE(exists(work_ + "/d"));
 }
 
-// A volume's .Trash is used only as a real folder with the sticky bit; else .Trash-$uid.
-TEST_F(VolumeTest, StickyDotTrashIsUsedOthersAreNot) {
-    makeDir(volume_ + "/real-trash");
-    const std::vector<std::tuple<std::string, std::string, mode_t>> cases = {
-        {"one", "/.Trash/" + uid_, 01777}, {"two", "/.Trash-" + uid_, 0777}, {"link", "", 01777}};
-    for (const auto& [name, can, mode] : cases) {
-        if (name == "link") {  // not even a link to a sticky folder
-            ASSERT_EQ(rename((volume_ + "/.Trash").c_str(), (volume_ + "/real-trash/x").c_str()),
-                      0);
-            testsupport::makeLink("real-trash", volume_ + "/.Trash");
-            ASSERT_EQ(chmod((volume_ + "/real-trash").c_str(), mode), 0);
-        } else {
-            makeDir(volume_ + "/.Trash");
-            ASSERT_EQ(chmod((volume_ + "/.Trash").c_str(), mode), 0);
-        }
-        makeFile(volume_ + "/" + name);
-        Trash trash;
-        const TrashOutcome o = moveToTrash(trash, volume_ + "/" + name);
-        ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
-        const std::string at = volume_ + (can.empty() ? "/.Trash-" + uid_ : can);
-        EXPECT_EQ(o.trashedAs, at + "/files/" + name);
-        EXPECT_NE(readFile(at + "/info/" + name + ".trashinfo").find("\nPath=" + name + "\n"),
-                  std::string::npos);
-    }
-}
-
-TEST_F(VolumeTest, FullVolumeKeepsTheFileAndLeavesNoEmptyRecord) {
-    makeFile(volume_ + "/victim", 1000000000, "keep me");
-    const std::string can = volume_ + "/.Trash-" + uid_;
-    makeDir(can + "/files");
-    makeDir(can + "/info");
-    // Fill the volume, to the last byte.
-    const int fd = open((volume_ + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
-    const std::string block(65536, 'f');
-    for (size_t size : {block.size(), size_t{1}}) {
-        while (write(fd, block.data(), size) > 0) {
-        }
-    }
-    close(fd);
-    Trash trash;
-    const TrashOutcome o = moveToTrash(trash, volume_ + "/victim");
-    EXPECT_EQ(o.status, TrashStatus::Failed);
-    EXPECT_NE(o.reason.find("No space left on device"), std::string::npos) << o.reason;
-    EXPECT_EQ(readFile(volume_ + "/victim"), "keep me");
-    EXPECT_TRUE(names(can + "/info").empty());
-    EXPECT_TRUE(names(can + "/files").empty());
-}
-
 TEST_F(TrashTest, OnlyTheListedFileMovesNeverWhatTookItsPlace) {
     const std::string elsewhere = home_ / "elsewhere";
     for (const std::string& dir : {elsewhere, work_ + "/sub", work_ + "/swap", home_ / "other"}) {
@@ -324,56 +276,6 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
     EXPECT_EQ(readFile(work_ + "/stays"), "bytes");
     EXPECT_EQ(names(trashDir() + "/info"), std::vector<std::string>{"linked.trashinfo"});
     EXPECT_EQ(names(trashDir() + "/files"), std::vector<std::string>{"linked"});
-}
-
-// A file on another volume goes to that volume's trash with a relative path; a tmpfs mounted a
-// second time stands for one volume in two places, each keeping its own paths.
-TEST_F(VolumeTest, EachMountOfAVolumeKeepsItsOwnPaths) {
-    const std::string again = home_ / "again";
-    makeDir(again);
-    if (mount(volume_.c_str(), again.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
-    }
-    makeDir(volume_ + "/sub");
-    makeFile(volume_ + "/sub/f");
-    makeFile(volume_ + "/sub/g");
-    const std::string can = "/.Trash-" + uid_;
-    // Left open to everyone by someone: closed before use.
-    makeDir(volume_ + can);
-    ASSERT_EQ(chmod((volume_ + can).c_str(), 0777), 0);
-    Trash trash;
-    const auto outcomes = trash.moveAll(itemsFor({volume_ + "/sub/f", again + "/sub/g"}));
-    umount2(again.c_str(), MNT_DETACH);
-    ASSERT_EQ(outcomes[0].status, TrashStatus::Moved) << outcomes[0].reason;
-    ASSERT_EQ(outcomes[1].status, TrashStatus::Moved) << outcomes[1].reason;
-    EXPECT_TRUE(names(trashDir() + "/files").empty()) << "not the home trash";
-    EXPECT_EQ(outcomes[0].trashedAs, volume_ + can + "/files/f");
-    EXPECT_EQ(outcomes[1].trashedAs, again + can + "/files/g");
-    EXPECT_NE(readFile(volume_ + can + "/info/f.trashinfo").find("\nPath=sub/f\n"),
-              std::string::npos);
-    EXPECT_NE(readFile(volume_ + can + "/info/g.trashinfo").find("\nPath=sub/g\n"),
-              std::string::npos);
-    struct stat st;
-    ASSERT_EQ(lstat((volume_ + can).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-}
-
-TEST_F(VolumeTest, ARowLinkedIntoAVolumeGetsThePathOfTheRealFile) {
-    // ~/Desktop is a link to a folder deeper inside another volume.
-    makeDir(volume_ + "/users/me/Desktop");
-    makeFile(volume_ + "/users/me/Desktop/note.txt");
-    testsupport::makeLink(volume_ + "/users/me/Desktop", home_ / "Desktop");
-    const auto index = buildIndex({home_ / "Desktop/"});
-    ASSERT_EQ(index->fileCount(), 1u);
-    EXPECT_EQ(index->path(0), home_ / "Desktop/note.txt") << "shown as the user picked it";
-    Trash trash;
-    const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
-    ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
-    const std::string can = volume_ + "/.Trash-" + uid_;
-    EXPECT_EQ(readFile(can + "/info/note.txt.trashinfo").find("\nPath=users/me/Desktop/note.txt\n"),
-              std::string("[Trash Info]").size());
-    EXPECT_FALSE(exists(volume_ + "/users/.Trash-" + uid_));
-    EXPECT_FALSE(exists(volume_ + "/users/me/.Trash-" + uid_));
 }
 
 // Counts what a killed run left behind, checking that nothing is lost or half-written.

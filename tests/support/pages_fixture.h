@@ -81,7 +81,7 @@ const Expected kForm2[] = {
     {"Frame1", "QGroupBox", "Select Cutoff Date", "page", 120, 120, 8295, 1695, 975},
 };
 
-QString captionOf(QWidget* w) {
+inline QString captionOf(QWidget* w) {
     if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         return b->text();
     }
