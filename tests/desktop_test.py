@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The real program under Xvfb and openbox, driven by xdotool's keys and read through AT-SPI as a
-screen reader reads it: add a folder, type a date, find, read the rows and the caption.
+screen reader reads it: add a folder, type a date as the picker shows it, find, read the rows and
+the caption, open a file.
 
 Usage: desktop_test.py PROGRAM. Exits 77 (skipped) when a tool it needs is missing."""
 import os
@@ -30,6 +31,12 @@ for name, when in {"a.txt": "2005-01-01 12:00:00", "b.txt": "2021-03-14 23:59:59
     stamp = time.mktime(time.strptime(when, "%Y-%m-%d %H:%M:%S"))
     os.utime(os.path.join(folder, name), (stamp, stamp))
 processes = []
+# An opener that records what it is given, in place of the desktop's.
+opener = os.path.join(work, "bin")
+os.makedirs(opener)
+with open(os.path.join(opener, "xdg-open"), "w") as f:
+    f.write('#!/bin/sh\nprintf "%s\\n" "$@" >> "' + os.path.join(work, "opened") + '"\n')
+os.chmod(os.path.join(opener, "xdg-open"), 0o755)
 
 
 def start(argv, log="/dev/null", **kw):
@@ -104,7 +111,8 @@ start(["openbox"], "openbox.log")
 wait_for("the window manager", lambda: b"_NET_ACTIVE_WINDOW" in xprop("_NET_SUPPORTED").stdout)
 start([os.path.abspath(sys.argv[1])], env=dict(
     os.environ, HOME=os.path.join(work, "home"), XDG_DATA_HOME=os.path.join(work, "data"),
-    XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_RUNTIME_DIR=work))
+    XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_STATE_HOME=os.path.join(work, "state"),
+    XDG_RUNTIME_DIR=work, PATH=opener + ":" + os.environ["PATH"]))
 try:
     app = wait_for("the program on the accessibility bus", lambda: next(
         (a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "Chronosift"), None))
@@ -127,7 +135,8 @@ try:
     wait_for("the keyboard on \"After this date:\"",
              lambda: after.getState().contains(pyatspi.STATE_FOCUSED))
     keys("Down", "Tab")  # "Before this date:", and into its picker
-    subprocess.run(["xdotool", "type", "--delay", "60", "15March2021"], check=True)
+    # Typed as the picker shows it, separators and all.
+    subprocess.run(["xdotool", "type", "--delay", "60", "15 March 2021"], check=True)
     keys("Tab", "Tab", "space")  # out of the picker to "< < Back", then "Find Results"
 
     results = find(app, "tree", "Results")
@@ -139,6 +148,12 @@ try:
                        lambda: find(app, "frame", lambda n: n.startswith("Chronosift [")))
     if caption.name != "Chronosift [ 2 files found, 1.0 KB ]":
         fail("caption: " + caption.name)
-    print("PASS: typed 15 March 2021, found a.txt and b.txt")
+    # Into the list, whose first row takes the focus frame, and Enter opens that file.
+    keys("Tab", "Return")
+    opened = wait_for("the opener to be given the file", lambda: open(
+        os.path.join(work, "opened")).read().split("\n")[0], 10)
+    if opened not in ["file://" + p for p in expected]:
+        fail("opened: " + opened)
+    print("PASS: typed 15 March 2021, found a.txt and b.txt, opened " + opened)
 finally:
     cleanup()
