@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "index/calendar.h"
@@ -35,26 +36,54 @@ ListFormat listFormatForName(std::string_view fileName) {
                                                                     : ListFormat::Csv;
 }
 
-std::string escapePathField(std::string_view bytes, bool tabs) {
+namespace {
+
+bool plainByte(unsigned char b, bool tabs) {
+    return b >= 0x20 && b < 0x80 && b != '%' && b != 0x7F
+               ? true
+               : !tabs && (b == '\t' || b == '\n' || b == '\r');
+}
+
+// Appends the path field: "%" as %25 and bytes outside valid UTF-8 (and, for TSV, tab, newline
+// and carriage return) as %XX. Plain ASCII, the usual case, is copied in one piece.
+void appendEscapedPath(std::string& out, std::string_view bytes, bool tabs) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() + 8);
-    const auto escape = [&](unsigned char b) {
-        out.push_back('%');
-        out.push_back(kHex[b >> 4]);
-        out.push_back(kHex[b & 15]);
-    };
     while (!bytes.empty()) {
-        const size_t valid = platform::utf8SequenceLength(bytes);
+        size_t plain = 0;
+        while (plain < bytes.size() && plainByte(static_cast<unsigned char>(bytes[plain]), tabs)) {
+            ++plain;
+        }
+        out.append(bytes.substr(0, plain));
+        bytes.remove_prefix(plain);
+        if (bytes.empty()) {
+            break;
+        }
         const auto b = static_cast<unsigned char>(bytes[0]);
-        if (valid == 0 || b == '%' || (tabs && (b == '\t' || b == '\n' || b == '\r'))) {
-            escape(b);
-            bytes.remove_prefix(1);
-        } else {
+        const size_t valid = b >= 0x80 ? platform::utf8SequenceLength(bytes) : 0;
+        if (valid > 0) {
             out.append(bytes.substr(0, valid));
             bytes.remove_prefix(valid);
+        } else if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') {
+            out.push_back(static_cast<char>(b));  // other control bytes are text in a field
+            bytes.remove_prefix(1);
+        } else if (b == 0x7F) {
+            out.push_back(static_cast<char>(b));
+            bytes.remove_prefix(1);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 15]);
+            bytes.remove_prefix(1);
         }
     }
+}
+
+}  // namespace
+
+std::string escapePathField(std::string_view bytes, bool tabs) {
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    appendEscapedPath(out, bytes, tabs);
     return out;
 }
 
@@ -78,22 +107,38 @@ std::string unescapePathField(std::string_view field) {
 
 namespace {
 
-void appendTime(std::string& out, int64_t utc, platform::LocalZone& zone) {
+void twoDigits(std::string& out, int64_t n) {
+    out.push_back(static_cast<char>('0' + n / 10));
+    out.push_back(static_cast<char>('0' + n % 10));
+}
+
+// "2021-03-15T10:05:33+01:00": local time with the offset in force then. The date text is kept
+// for the last day written, since a list holds many files of one day.
+void appendTime(std::string& out, int64_t utc, platform::LocalZone& zone, int64_t& lastDay,
+                std::string& dayText) {
     if (utc == kNoTime) {
         return;
     }
     const int32_t offset = zone.offsetAt(utc);
-    std::string text = isoLocalText(utc + offset);
-    if (text.size() == 10) {
-        text += " 00:00:00";
+    const int64_t local = utc + offset;
+    const int64_t day = floorDiv(local, kSecondsPerDay);
+    if (day != lastDay || dayText.empty()) {
+        lastDay = day;
+        dayText = isoLocalText(day * kSecondsPerDay);  // the date alone at midnight
     }
-    text[10] = 'T';
-    out += text;
+    const int64_t second = local - day * kSecondsPerDay;
+    out += dayText;
+    out.push_back('T');
+    twoDigits(out, second / 3600);
+    out.push_back(':');
+    twoDigits(out, second / 60 % 60);
+    out.push_back(':');
+    twoDigits(out, second % 60);
     const int32_t minutes = (offset < 0 ? -offset : offset) / 60;
-    char zoneText[8];
-    std::snprintf(zoneText, sizeof zoneText, "%c%02d:%02d", offset < 0 ? '-' : '+',
-                  minutes / 60 % 100, minutes % 60);
-    out += zoneText;
+    out.push_back(offset < 0 ? '-' : '+');
+    twoDigits(out, minutes / 60 % 100);
+    out.push_back(':');
+    twoDigits(out, minutes % 60);
 }
 
 }  // namespace
@@ -110,6 +155,9 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
                                            : "path\tlast_modified\tsize_bytes\tchecked\n";
     }
     std::string path;
+    int64_t lastDay = 0;
+    std::string dayText;
+    FolderId folder = 0;
     for (size_t i = 0; i < ids.size(); ++i) {
         path.clear();
         index.appendPath(ids[i], path);
@@ -117,20 +165,29 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
             buffer += path;
             buffer.push_back(format == ListFormat::Null ? '\0' : '\n');
         } else {
-            const std::string field = escapePathField(path, format == ListFormat::Tsv);
-            if (format == ListFormat::Csv && field.find_first_of(",\"\r\n") != std::string::npos) {
+            const size_t start = buffer.size();
+            appendEscapedPath(buffer, path, format == ListFormat::Tsv);
+            if (format == ListFormat::Csv &&
+                buffer.find_first_of(",\"\r\n", start) != std::string::npos) {
+                const std::string field = buffer.substr(start);
+                buffer.resize(start);
                 buffer.push_back('"');
                 for (const char c : field) {
                     buffer.append(c == '"' ? 2 : 1, c);
                 }
                 buffer.push_back('"');
-            } else {
-                buffer += field;
             }
+            // Rows in index order walk the folders in step; any other order looks each up.
+            folder = ids[i] >= index.folder(folder).firstFile ? index.folderFrom(folder, ids[i])
+                                                              : index.folderOf(ids[i]);
+            const FileIndex::Folder& f = index.folder(folder);
             buffer.push_back(sep);
-            appendTime(buffer, index.time(ids[i]), zone);
+            appendTime(buffer, f.fileTime(ids[i] - f.firstFile), zone, lastDay, dayText);
             buffer.push_back(sep);
-            buffer += std::to_string(index.size(ids[i]));
+            char digits[24];
+            const auto end =
+                std::to_chars(digits, digits + sizeof digits, f.fileSize(ids[i] - f.firstFile)).ptr;
+            buffer.append(digits, end);
             buffer.push_back(sep);
             buffer.push_back(checked && checked(i) ? '1' : '0');
             buffer += format == ListFormat::Csv ? "\r\n" : "\n";
