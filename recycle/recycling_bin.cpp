@@ -22,16 +22,17 @@ std::vector<trash::TrashItem> trashItems(const FileIndex& index, const std::vect
 }
 
 std::string confirmationText(size_t count, uint64_t bytes) {
-    return "Move " + platform::groupedNumber(count) + (count == 1 ? " checked file" : " checked files") +
-           " (" + platform::sizeText(bytes) + ") to the trash?";
+    return "Move " + platform::groupedNumber(count) +
+           (count == 1 ? " checked file" : " checked files") + " (" + platform::sizeText(bytes) +
+           ") to the trash?";
 }
 
 std::string resultsCaption(size_t rows, uint64_t bytes, size_t checked, uint64_t checkedBytes) {
     std::string text = "Chronosift [ " + platform::groupedNumber(rows) +
                        (rows == 1 ? " file found, " : " files found, ") + platform::sizeText(bytes);
     if (checked > 0) {
-        text +=
-            " \u00b7 " + platform::groupedNumber(checked) + " checked, " + platform::sizeText(checkedBytes);
+        text += " \u00b7 " + platform::groupedNumber(checked) + " checked, " +
+                platform::sizeText(checkedBytes);
     }
     return text + " ]";
 }
@@ -49,9 +50,10 @@ std::string putBackMessage(const std::vector<std::string>& paths,
     if (listed.empty()) {
         return {};
     }
-    std::string text = stayed == 1  ? "1 file stayed in the trash:\n"
-                       : stayed > 1 ? platform::groupedNumber(stayed) + " files stayed in the trash:\n"
-                                    : "Every file was put back, but:\n";
+    std::string text = stayed == 1 ? "1 file stayed in the trash:\n"
+                       : stayed > 1
+                           ? platform::groupedNumber(stayed) + " files stayed in the trash:\n"
+                           : "Every file was put back, but:\n";
     for (size_t k = 0; k < listed.size() && k < named; ++k) {
         text += "\n" + platform::displayText(paths[listed[k]]) + ": " + outcomes[listed[k]].reason;
     }
@@ -76,14 +78,18 @@ std::vector<int> rowsToRemove(const std::vector<int>& rows,
 std::string failureMessage(const std::vector<std::string>& paths,
                            const std::vector<trash::TrashOutcome>& outcomes, size_t named) {
     std::vector<size_t> stayed;
+    std::string notes;  // files that moved, with something else to tell
     for (size_t i = 0; i < outcomes.size(); ++i) {
         if (outcomes[i].status == trash::TrashStatus::Failed ||
             outcomes[i].status == trash::TrashStatus::Missing) {
             stayed.push_back(i);
+        } else if (outcomes[i].status == trash::TrashStatus::Moved && !outcomes[i].reason.empty()) {
+            notes += "\n" + platform::displayText(paths[i]) + " went to the trash, but " +
+                     outcomes[i].reason;
         }
     }
     if (stayed.empty()) {
-        return {};
+        return notes.empty() ? std::string() : notes.substr(1);
     }
     std::string text = stayed.size() == 1 ? "1 file was not moved to the trash:\n"
                                           : platform::groupedNumber(stayed.size()) +
@@ -98,7 +104,7 @@ std::string failureMessage(const std::vector<std::string>& paths,
     if (stayed.size() > named) {
         text += "\nand " + platform::groupedNumber(stayed.size() - named) + " more";
     }
-    return text;
+    return text + (notes.empty() ? "" : "\n" + notes);
 }
 
 std::vector<bool>& TrashedFiles::bitsFor(const IndexSnapshot& index) {

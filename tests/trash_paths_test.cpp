@@ -18,22 +18,67 @@ const TrashHooks kNoRenameNoReplace{
 // the file is on its way keeps that version; and a file swapped in before it left its name, that
 // cannot go back, is reported where it is, never as moved.
 TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
-    const std::string saved = work_ + "/saved.txt";
-    makeFile(saved, 1000000000, "old version");
     Trash trash;
-    bool saving = true;
-    const TrashHooks saveMeanwhile{.fail = [&](std::string_view call) {
-        if (call == "linkat" && saving) {
-            saving = false;
-            makeFile(work_ + "/new", 1000000000, "new version");
-            rename((work_ + "/new").c_str(), saved.c_str());
+    // Each case: the file, what another program does at a system call of the move, how it ends.
+    struct Case {
+        const char* name;
+        const char* call;   // the call before which the other program acts
+        const char* other;  // what it saves under the file's name then
+        TrashStatus status;
+        const char* atName;  // what the name holds afterwards
+    };
+    for (const Case& c : {
+             // Saved between the link into the trash and taking the old name off: kept there.
+             Case{"saved.txt", "rename", "new version", TrashStatus::Moved, "new version"},
+             // Swapped in before the link: the link is of the wrong file, so nothing moves.
+             Case{"swapped.txt", "linkat", "impostor", TrashStatus::Failed, "impostor"},
+         }) {
+        const std::string path = work_ + "/" + c.name;
+        makeFile(path, 1000000000, "checked");
+        const auto items = itemsFor({path});
+        bool acted = false;
+        const TrashHooks other{.fail = [&](std::string_view call) {
+            if (call == c.call && !acted) {
+                acted = true;
+                makeFile(work_ + "/other", 1000000000, c.other);
+                rename((work_ + "/other").c_str(), path.c_str());
+            }
+            return call == "renameat2" ? EINVAL : 0;
+        }};
+        const TrashOutcome o = trash.moveAll(items, {.hooks = &other}).front();
+        EXPECT_EQ(o.status, c.status) << c.name << ": " << o.reason;
+        EXPECT_EQ(readFile(path), c.atName) << c.name;
+        EXPECT_EQ(o.status == TrashStatus::Moved, exists(trashDir() + "/files/" + c.name));
+        if (o.status == TrashStatus::Moved) {
+            EXPECT_EQ(readFile(trashDir() + "/files/" + c.name), "checked");
+        } else {
+            EXPECT_EQ(o.reason, "it changed since the search");
+        }
+    }
+
+    // Saved meanwhile, and the name taken again before that save can be given back: the checked
+    // file is in the trash, and the message says where the save went.
+    const std::string blocked = work_ + "/blocked.txt";
+    makeFile(blocked, 1000000000, "checked");
+    int links = 0;
+    const TrashHooks twice{.fail = [&](std::string_view call) {
+        if (call == "rename" && links == 1) {
+            makeFile(work_ + "/other", 1000000000, "new version");
+            rename((work_ + "/other").c_str(), blocked.c_str());
+        }
+        if (call == "linkat" && links++ == 1) {
+            makeFile(blocked + ".tmp", 1000000000, "saved since");
+            rename((blocked + ".tmp").c_str(), blocked.c_str());
         }
         return call == "renameat2" ? EINVAL : 0;
     }};
-    const TrashOutcome moved = moveToTrash(trash, saved, {.hooks = &saveMeanwhile});
-    ASSERT_EQ(moved.status, TrashStatus::Moved) << moved.reason;
-    EXPECT_EQ(readFile(saved), "new version");
-    EXPECT_EQ(readFile(trashDir() + "/files/saved.txt"), "old version");
+    const TrashOutcome noted = moveToTrash(trash, blocked, {.hooks = &twice});
+    EXPECT_EQ(noted.status, TrashStatus::Moved);
+    const size_t at = noted.reason.find("now at " + work_ + "/.chronosift-");
+    ASSERT_NE(at, std::string::npos) << noted.reason;
+    EXPECT_EQ(readFile(noted.reason.substr(at + 7)), "new version");
+    EXPECT_EQ(readFile(blocked), "saved since");
+    EXPECT_EQ(readFile(trashDir() + "/files/blocked.txt"), "checked");
 
     // With the real rename: a file that takes the name between the check and the rename goes
     // back, and so does its record.
@@ -52,30 +97,8 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     EXPECT_EQ(lost.status, TrashStatus::Failed);
     EXPECT_EQ(lost.reason, "it changed since the search");
     EXPECT_EQ(readFile(raced), "impostor");
-
-    const std::string swapped = work_ + "/swapped.txt";
-    makeFile(swapped, 1000000000, "checked");
-    const auto items = itemsFor({swapped});
-    int links = 0;
-    const TrashHooks swapAndBlock{.fail = [&](std::string_view call) {
-        if (call == "rename" && links == 0) {
-            makeFile(work_ + "/other", 1000000000, "not checked");
-            rename((work_ + "/other").c_str(), swapped.c_str());
-        }
-        if (call == "linkat" && links++ == 0) {
-            makeFile(swapped, 1000000000, "saved since");  // its place is taken again
-        }
-        return call == "renameat2" ? EINVAL : 0;
-    }};
-    const TrashOutcome stranded = trash.moveAll(items, {.hooks = &swapAndBlock}).front();
-    EXPECT_EQ(stranded.status, TrashStatus::Failed);
-    const size_t at = stranded.reason.find("now at " + work_ + "/.chronosift-");
-    ASSERT_NE(at, std::string::npos) << stranded.reason;
-    const std::string where =
-        stranded.reason.substr(at + 7, stranded.reason.find(' ', at + 7) - at - 7);
-    EXPECT_EQ(readFile(where), "not checked");
-    EXPECT_EQ(readFile(swapped), "saved since");
-    EXPECT_EQ(names(trashDir() + "/info"), std::vector<std::string>{"saved.txt.trashinfo"});
+    EXPECT_EQ(names(trashDir() + "/info"),
+              (std::vector<std::string>{"blocked.txt.trashinfo", "saved.txt.trashinfo"}));
 }
 
 // The walk never lists the trash, a row in it is refused, and the move refuses what lies in it,

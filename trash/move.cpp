@@ -253,10 +253,15 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     }
     const FailHook noHook;
     const FailHook& hook = options.hooks != nullptr ? options.hooks->fail : noHook;
+    std::string note;
     for (int attempt = 0;; ++attempt) {
         const Relocation r =
             relocate(folder, item.name, can.files.get(), p.filesName, p.inode, hook);
         if (r.state == Relocation::Moved) {
+            if (!r.strandedAs.empty()) {
+                note = "a file saved under its name while it moved is now at " +
+                       displayText(item.folder->realPath() + "/" + r.strandedAs);
+            }
             break;
         }
         if (r.state == Relocation::Stranded) {
@@ -294,7 +299,7 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         return;
     }
     outcome.status = TrashStatus::Moved;
-    outcome.reason.clear();
+    outcome.reason = std::move(note);
     outcome.trashedAs = can.folder + "/files/" + p.filesName;
     outcome.trashFolder = can.folder;
     outcome.trashedName = p.filesName;

@@ -141,6 +141,10 @@ void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int 
         return;
     }
     out.putBack = true;
+    if (!r.strandedAs.empty()) {
+        out.reason = "a file put in the trash under its name meanwhile is now at " +
+                     displayText(moved.trashFolder + "/files/" + r.strandedAs);
+    }
     if (hooks != nullptr && hooks->afterPutBack) {
         hooks->afterPutBack();
     }

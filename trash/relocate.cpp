@@ -124,31 +124,39 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
     if (r.error != EINVAL && r.error != ENOSYS) {
         return r;
     }
-    // No rename that cannot replace here. Take the file off its name first, under a name of our
-    // own: whatever is saved to its name from now on stays untouched.
+    // No rename that cannot replace here. A link cannot replace either: link the file to its new
+    // name, check that it is the checked file, then take the old name off to a name of our own
+    // and check what came with it. A program that saved a new version to the old name meanwhile
+    // gets it back there; nothing is unlinked before it is proved to be the checked file, and at
+    // no moment is a name of ours the file's only one.
+    r.error = call(fail, "linkat",
+                   [&] { return ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0); });
+    if (r.error != 0) {
+        return r;
+    }
+    if (!isInode(toFolder, to, inode)) {
+        ::unlinkat(toFolder, to.c_str(), 0);  // another file took the name first: ours stays
+        r.error = platform::kChanged;
+        return r;
+    }
     const std::string own = privateName(".moving");
     r.error = call(fail, "rename",
                    [&] { return ::renameat(fromFolder, from.c_str(), fromFolder, own.c_str()); });
     if (r.error != 0) {
+        ::unlinkat(toFolder, to.c_str(), 0);  // the old name stays: as if nothing had moved
         return r;
-    }
-    if (!isInode(fromFolder, own, inode)) {
-        return putBackOrStrand(fromFolder, own, fromFolder, from, platform::kChanged, fail);
-    }
-    const int linked = call(
-        fail, "linkat", [&] { return ::linkat(fromFolder, own.c_str(), toFolder, to.c_str(), 0); });
-    if (linked != 0) {
-        return putBackOrStrand(fromFolder, own, fromFolder, from, linked, fail);
-    }
-    const int unlinked =
-        call(fail, "unlinkat", [&] { return ::unlinkat(fromFolder, own.c_str(), 0); });
-    if (unlinked != 0) {
-        // Two names for one file: keep the old one, as if nothing had moved.
-        ::unlinkat(toFolder, to.c_str(), 0);
-        return putBackOrStrand(fromFolder, own, fromFolder, from, unlinked, fail);
     }
     r.state = Relocation::Moved;
     r.error = 0;
+    if (isInode(fromFolder, own, inode)) {
+        call(fail, "unlinkat", [&] { return ::unlinkat(fromFolder, own.c_str(), 0); });
+        return r;
+    }
+    // The checked file moved, but another took its old name just before we took that name off.
+    if (giveBack(fromFolder, own, fromFolder, from, fail) != 0) {
+        r.strandedIn = fromFolder;
+        r.strandedAs = own;
+    }
     return r;
 }
 

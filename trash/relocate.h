@@ -16,9 +16,10 @@ using FailHook = std::function<int(std::string_view call)>;
 
 struct Relocation {
     enum State {
-        Moved,     // the file is at `to`
+        Moved,     // the file is at `to` (and where `strandedAs` is set, another file that took
+                   // its old name meanwhile could not be given that name back: it is there)
         Stayed,    // nothing moved: the file, if any, is where it was
-        Stranded,  // it could be put neither there nor back: it is at `strandedAs`
+        Stranded,  // a file that was not the checked one could be put neither there nor back
     } state = Stayed;
     int error = 0;  // for Stayed and Stranded: errno, kChanged (not the checked file), or EEXIST
     int strandedIn = -1;     // the folder (`fromFolder` or `toFolder`) that holds it
@@ -26,10 +27,11 @@ struct Relocation {
 };
 
 // Moves `from` in `fromFolder` to `to` in `toFolder` when it is the file with inode `inode`.
-// With a rename that cannot replace where the file system has one; elsewhere the file is first
-// renamed to a fresh private name in its own folder (no other program can be using that name),
-// checked, linked to `to` and unlinked from the private name, so a name another program saves
-// to meanwhile is never removed. Whatever is found not to be the checked file goes back.
+// With a rename that cannot replace where the file system has one; elsewhere the file is linked
+// to `to` and checked, and its old name is taken off to a fresh private name (no other program
+// can be using that name) and checked before that is unlinked, so a new version another program
+// saves to the old name meanwhile is never removed. Whatever is found not to be the checked file
+// goes back.
 Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
                     uint64_t inode, const FailHook& fail = {});
 

@@ -48,7 +48,7 @@ enum class TrashStatus : uint8_t {
 
 struct TrashOutcome {
     TrashStatus status = TrashStatus::NotTried;
-    std::string reason;     // for Missing and Failed
+    std::string reason;     // for Missing and Failed; for Moved, what else happened, if anything
     std::string trashedAs;  // for Moved: the path in files/
     // For Moved, what putting it back checks: the trash folder, the name in its files/, the
     // file's inode and the record as written.
