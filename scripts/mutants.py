@@ -14,6 +14,7 @@ Not run by CI: it takes tens of minutes. The desktop and package tests are left 
 the installed whole, and the rest covers each fault faster); pass --all-tests to include them.
 """
 import argparse
+import concurrent.futures
 import os
 import shutil
 import subprocess
@@ -70,6 +71,8 @@ def main():
     ap.add_argument("--scratch", default="/tmp/chronosift-mutants")
     ap.add_argument("--all-tests", action="store_true", help="include the desktop and package tests")
     ap.add_argument("--timeout", type=int, default=900, help="seconds for one fault's build and run")
+    ap.add_argument("--workers", type=int, default=1,
+                    help="scratch copies planting side by side (each builds and tests in turn)")
     args = ap.parse_args()
     faults = [f for f in FAULTS if not args.only or f[0] in args.only]
     if args.list:
@@ -77,32 +80,45 @@ def main():
             print("%-4s %-28s %s" % (fid, path, what))
         print("%d faults" % len(faults))
         return 0
-    src = prepare(args.scratch)
-    baseline = run_suite(src, args.all_tests, args.timeout)
+    copies = [prepare(os.path.join(args.scratch, str(w))) for w in range(max(1, args.workers))]
+    baseline = run_suite(copies[0], args.all_tests, args.timeout)
     if baseline:
         sys.exit("the unchanged tree fails: " + baseline)
-    caught, missed = 0, []
-    for fid, path, old, new, what in faults:
+
+    def plant(src, fault):
+        fid, path, old, new, what = fault
         file = os.path.join(src, path)
         text = open(file, encoding="utf-8").read()
         if text.count(old) != 1:
-            print("%-4s STALE  the snippet is not in %s exactly once" % (fid, path), flush=True)
-            missed.append((fid, "stale: " + what))
-            continue
+            return fid, what, None, "STALE"
         open(file, "w", encoding="utf-8").write(text.replace(old, new))
         started = time.time()
         try:
             result = run_suite(src, args.all_tests, args.timeout)
         finally:
             open(file, "w", encoding="utf-8").write(text)
-        seconds = time.time() - started
-        if result:
-            caught += 1
-            print("%-4s caught (%3.0f s) %s  <- %s" % (fid, seconds, what, result), flush=True)
-        else:
-            missed.append((fid, what))
-            print("%-4s MISSED (%3.0f s) %s" % (fid, seconds, what), flush=True)
-    sh("cmake --build build -j%d" % os.cpu_count(), src)
+        return fid, what, time.time() - started, result
+
+    def worker(w):
+        out = []
+        for fault in faults[w::len(copies)]:
+            fid, what, seconds, result = plant(copies[w], fault)
+            if result == "STALE":
+                print("%-4s STALE  the snippet is not in %s exactly once" % (fid, fault[1]), flush=True)
+            elif result:
+                print("%-4s caught (%3.0f s) %s  <- %s" % (fid, seconds, what, result), flush=True)
+            else:
+                print("%-4s MISSED (%3.0f s) %s" % (fid, seconds, what), flush=True)
+            out.append((fid, what, result))
+        return out
+
+    with concurrent.futures.ThreadPoolExecutor(len(copies)) as pool:
+        results = [r for rs in pool.map(worker, range(len(copies))) for r in rs]
+    caught = sum(1 for _, _, r in results if r and r != "STALE")
+    missed = [(fid, ("stale: " if r == "STALE" else "") + what) for fid, what, r in results
+              if not r or r == "STALE"]
+    for src in copies:
+        sh("cmake --build build -j%d" % os.cpu_count(), src)
     print("\n%d caught / %d planted (%.0f %%)" % (caught, len(faults), 100.0 * caught / max(1, len(faults))))
     for fid, what in missed:
         print("  missed %s: %s" % (fid, what))

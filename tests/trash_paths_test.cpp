@@ -185,6 +185,17 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
     EXPECT_FALSE(refused.putBack);
     EXPECT_TRUE(refused.reason.starts_with("the trash folder cannot be opened")) << refused.reason;
     EXPECT_FALSE(exists(work_ + "/e"));
+    // A real folder in its place, even one holding the same file and record by hard links, is
+    // not the trash the file went to.
+    ASSERT_EQ(unlink(trashDir().c_str()), 0);
+    makeDir(trashDir() + "/files");
+    makeDir(trashDir() + "/info");
+    ASSERT_EQ(link((data_ + "/Elsewhere/files/e").c_str(), (files + "e").c_str()), 0);
+    ASSERT_EQ(link((data_ + "/Elsewhere/info/e.trashinfo").c_str(), (info + "e.trashinfo").c_str()),
+              0);
+    const auto other = putBack(t.items, t.outcomes).front();
+    EXPECT_EQ(other.reason, "the trash folder is not the one it was moved to");
+    EXPECT_FALSE(exists(work_ + "/e"));
 }
 
 // A dead run's record is removed only while it is the record the run wrote (inode and bytes) and
