@@ -55,6 +55,7 @@ TEST(Volumes, ShownAsAFileManagerShowsThem) {
         {{"sysfs", "/mnt/sys", "sysfs", "rw"}, false, false},
         {{"/dev/loop3", "/snap/core/1", "squashfs", "ro"}, false, false},
         {{"/dev/loop4", "/media/ann/iso", "iso9660", "ro"}, false, false},
+        {{"/dev/loop5", "/media/ann/disk image", "ext4", "rw"}, true, true},  // one to work on
         {{"/dev/sdb1", "/home/ann/.local/mnt", "ext4", "rw"}, false, false},
     };
     for (const Case& c : cases) {
