@@ -74,6 +74,12 @@ class ResultsModelTest : public QObject {
         QCOMPARE(model.totals().checked, size_t{1});
         QCOMPARE(model.totals().checkedBytes, uint64_t{2000});
         QCOMPARE(model.rowCount(), 5);
+        // Check All and Uncheck All carry the checked size with them.
+        model.setAllChecked(true);
+        QCOMPARE(model.totals().checkedBytes, uint64_t{11510});
+        QCOMPARE(model.totals().checked, size_t{5});
+        model.setAllChecked(false);
+        QCOMPARE(model.totals().checkedBytes, uint64_t{0});
     }
 
     void checksUnderTheModelTester() {
