@@ -174,16 +174,19 @@ class ResultsModelTest : public QObject {
     // persistent indexes and totals stay with their files.
     void sortingKeepsChecksWithTheirFiles() {
         testsupport::TempDir tmp;
-        // name, time, size; "b" and "b c" order the folders differently from their files.
+        // name, time, size; "b" and "b c" order the folders differently from their files, and
+        // as two search folders given "b" first; one time is before 1970.
         const std::vector<std::tuple<std::string, int64_t, int>> files = {
-            {"b/z", 300, 5}, {"b/a", 100, 0}, {"b c/m", 200, 7}, {"a", 100, 2000}, {"b/y", 50, 1}};
+            {"b/z", 1000000300, 5},
+            {"b/a", 1000000100, 0},
+            {"b c/m", 1000000200, 7},
+            {"b c/t", 1000000100, 2000},
+            {"b/y", -31536000, 1}};
         for (const auto& [name, time, size] : files) {
-            testsupport::makeDir(tmp / (name.find('/') == std::string::npos
-                                            ? std::string()
-                                            : name.substr(0, name.rfind('/'))));
-            testsupport::makeFile(tmp / name, 1000000000 + time, std::string(size, 'x'));
+            testsupport::makeDir(tmp / name.substr(0, name.rfind('/')));
+            testsupport::makeFile(tmp / name, time, std::string(size, 'x'));
         }
-        const auto index = buildIndex({tmp.path() + "/"});
+        const auto index = buildIndex({tmp / "b/", tmp / "b c/"});
         ResultsModel model;
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -203,9 +206,9 @@ class ResultsModelTest : public QObject {
         QPersistentModelIndex heldY = model.index(rowOfY, 1);
 
         const std::vector<std::pair<int, QStringList>> cases = {
-            {0, {"a", "b c/m", "b/a", "b/y", "b/z"}},
-            {1, {"b/y", "a", "b/a", "b c/m", "b/z"}},  // "a" and "b/a" tie: index order
-            {2, {"b/a", "b/y", "b/z", "b c/m", "a"}},
+            {0, {"b c/m", "b c/t", "b/a", "b/y", "b/z"}},
+            {1, {"b/y", "b/a", "b c/t", "b c/m", "b/z"}},  // "b/a" and "b c/t" tie: index order
+            {2, {"b/a", "b/y", "b/z", "b c/m", "b c/t"}},
         };
         for (const auto& [column, expected] : cases) {
             model.sort(column, Qt::AscendingOrder);
