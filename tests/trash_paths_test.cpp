@@ -81,22 +81,33 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     EXPECT_EQ(readFile(trashDir() + "/files/blocked.txt"), "checked");
 
     // With the real rename: a file that takes the name between the check and the rename goes
-    // back, and so does its record.
-    const std::string raced = work_ + "/raced.txt";
-    makeFile(raced, 1000000000, "checked");
-    bool racing = true;
-    const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
-        if (call == "renameat2" && racing) {
-            racing = false;
-            makeFile(work_ + "/impostor", 1000000000, "impostor");
-            rename((work_ + "/impostor").c_str(), raced.c_str());
+    // back, and so does its record; when its way back is blocked too, it fails, saying where
+    // that file is now.
+    for (const bool blockedBack : {false, true}) {
+        const std::string raced = work_ + (blockedBack ? "/raced2.txt" : "/raced.txt");
+        makeFile(raced, 1000000000, "checked");
+        int renames = 0;
+        const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
+            if (call == "renameat2" && renames++ == 0) {
+                makeFile(work_ + "/impostor", 1000000000, "impostor");
+                rename((work_ + "/impostor").c_str(), raced.c_str());
+            } else if (call == "renameat2" && blockedBack) {
+                makeFile(raced, 1000000000, "blocker");
+            }
+            return 0;
+        }};
+        const TrashOutcome lost = moveToTrash(trash, raced, {.hooks = &raceTheRename});
+        EXPECT_EQ(lost.status, TrashStatus::Failed);
+        if (!blockedBack) {
+            EXPECT_EQ(lost.reason, "it changed since the search");
+            EXPECT_EQ(readFile(raced), "impostor");
+        } else {
+            const std::string where = trashDir() + "/files/raced2.txt";
+            EXPECT_NE(lost.reason.find("is now at " + where), std::string::npos) << lost.reason;
+            EXPECT_EQ(readFile(where), "impostor");
+            EXPECT_EQ(readFile(raced), "blocker");
         }
-        return 0;
-    }};
-    const TrashOutcome lost = moveToTrash(trash, raced, {.hooks = &raceTheRename});
-    EXPECT_EQ(lost.status, TrashStatus::Failed);
-    EXPECT_EQ(lost.reason, "it changed since the search");
-    EXPECT_EQ(readFile(raced), "impostor");
+    }
     EXPECT_EQ(names(trashDir() + "/info"),
               (std::vector<std::string>{"blocked.txt.trashinfo", "saved.txt.trashinfo"}));
 }
