@@ -244,8 +244,17 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     makeFile(info + ".chronosift-fresh.new", time(nullptr),
              "R " + std::to_string(st.st_ino) + " z.trashinfo" + '\0' + fresh + '\0');
 
+    // A record taken off its name by a run that died before it removed it goes; a live run's
+    // stays.
+    const std::string dead = info + ".chronosift-" + std::to_string(child) + "-0.gone";
+    const std::string live = info + ".chronosift-" + std::to_string(getpid()) + "-0.gone";
+    makeFile(dead, 1000000000, "[Trash Info]\n");
+    makeFile(live, 1000000000, "[Trash Info]\n");
+
     makeFile(work_ + "/next", 1000000000, "next");
     trashNow({work_ + "/next"});
+    EXPECT_FALSE(exists(dead));
+    EXPECT_TRUE(exists(live));
     EXPECT_FALSE(exists(info + "back.trashinfo")) << "the killed undo's record is cleared";
     EXPECT_EQ(readFile(work_ + "/back"), "back");
     EXPECT_EQ(readFile(info + "y.trashinfo"), foreign);

@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <random>
 #include <string_view>
@@ -133,6 +135,7 @@ void removeDeadRuns(int info, int files) {
     }
     std::vector<std::string> journals;
     std::vector<std::string> fresh;
+    std::vector<std::string> gone;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name(e->d_name);
         if (!name.starts_with(kRunPrefix)) {
@@ -142,9 +145,19 @@ void removeDeadRuns(int info, int files) {
             journals.emplace_back(name);
         } else if (name.ends_with(kNewSuffix)) {
             fresh.emplace_back(name);
+        } else if (name.ends_with(".gone")) {
+            gone.emplace_back(name);
         }
     }
     ::closedir(dir);
+    // A record a run had taken off its name to remove it, when that run died before it could:
+    // its name says which process, and only a process that is no more leaves it for good.
+    for (const std::string& name : gone) {
+        const long pid = std::strtol(name.c_str() + kRunPrefix.size(), nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            ::unlinkat(info, name.c_str(), 0);
+        }
+    }
     const time_t now = ::time(nullptr);
     for (const std::string& name : journals) {
         Fd fd(::openat(info, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
