@@ -143,7 +143,7 @@ try:
     expected = sorted(os.path.join(folder, n) for n in ("a.txt", "b.txt"))
     wait_for("the rows of the files before 15 March 2021", lambda: sorted(
         c.name for c in results if c and c.getRoleName() == "table cell" and
-        c.name.startswith("/")) == expected, 10)
+        c.name.startswith("/")) == expected, 30)
     caption = wait_for("the caption with the totals",
                        lambda: find(app, "frame", lambda n: n.startswith("Chronosift [")))
     if caption.name != "Chronosift [ 2 files found, 1.0 KB ]":
@@ -151,7 +151,7 @@ try:
     # Into the list, whose first row takes the focus frame, and Enter opens that file.
     keys("Tab", "Return")
     opened = wait_for("the opener to be given the file", lambda: open(
-        os.path.join(work, "opened")).read().split("\n")[0], 10)
+        os.path.join(work, "opened")).read().split("\n")[0], 30)
     if opened not in ["file://" + p for p in expected]:
         fail("opened: " + opened)
     print("PASS: typed 15 March 2021, found a.txt and b.txt, opened " + opened)
