@@ -188,6 +188,21 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
     EXPECT_EQ(readFile(work_ + "/d"), "d");
     EXPECT_EQ(readFile(info + "c.trashinfo"), changed);
 
+    // A put-back that cannot be journaled does not happen; one whose record cannot be removed
+    // afterwards is back all the same, and says so.
+    for (const auto& [name, call, putBackNow] :
+         {std::tuple{"f", "fdatasync", false}, std::tuple{"g", "unlinkat", true}}) {
+        makeFile(work_ + "/" + name, 1000000000, name);
+        const Trashed one = trashNow({work_ + "/" + name});
+        const TrashHooks failing{
+            .fail = [call = std::string(call)](std::string_view c) { return c == call ? EIO : 0; }};
+        const PutBackOutcome o = putBack(one.items, one.outcomes, {.hooks = &failing}).front();
+        EXPECT_EQ(o.putBack, putBackNow) << name;
+        EXPECT_EQ(exists(work_ + "/" + name), putBackNow) << name;
+        EXPECT_EQ(o.reason, putBackNow ? "its trash record could not be removed: Input/output error"
+                                       : "cannot write to the trash: Input/output error");
+    }
+
     makeFile(work_ + "/e", 1000000000, "e");
     t = trashNow({work_ + "/e"});
     ASSERT_EQ(rename(trashDir().c_str(), (data_ + "/Elsewhere").c_str()), 0);

@@ -196,7 +196,7 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
             }
         }
         for (auto& [path, can] : cans) {
-            if (const int e = can.can.syncJournal(); e != 0 && can.reason.empty()) {
+            if (const int e = can.can.syncJournal(fail); e != 0 && can.reason.empty()) {
                 can.reason = "cannot write to the trash: " + errorText(e);
             }
         }

@@ -280,7 +280,10 @@ int TrashCan::journalPutBack(const std::string& infoName, uint64_t inode,
     return journal(infoName, inode, content);
 }
 
-int TrashCan::syncJournal() {
+int TrashCan::syncJournal(const std::function<int(std::string_view)>& fail) {
+    if (const int injected = journal_.ok() && fail ? fail("fdatasync") : 0; injected != 0) {
+        return injected;
+    }
     return !journal_.ok() || ::fdatasync(journal_.get()) == 0 ? 0 : errno;
 }
 

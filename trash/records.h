@@ -56,7 +56,7 @@ struct TrashCan {
     // but before the record is gone has it cleared by the next run. 0 or errno. The entries reach
     // the disk with syncJournal, which must come before the files move.
     int journalPutBack(const std::string& infoName, uint64_t inode, const std::string& content);
-    int syncJournal();
+    int syncJournal(const std::function<int(std::string_view)>& fail = {});
     // Brings every record written so far to the disk. 0 or errno; `fail` may fail "syncfs".
     int sync(const std::function<int(std::string_view)>& fail = {});
     // Ends this run's journal: every record it lists is whole and its file has moved.

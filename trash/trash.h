@@ -85,9 +85,9 @@ TrashItem trashItemFor(const std::string& path);
 struct TrashHooks {
     // Before a file's folder is opened, with the file's path.
     std::function<void(const std::string& path)> beforeOpen;
-    // Before the system call `call` ("syncfs", "renameat2", "rename", "linkat", "unlinkat"); a
-    // nonzero errno makes it fail so. Failing "renameat2" with EINVAL stands for a file system
-    // without a rename that cannot replace.
+    // Before the system call `call` ("syncfs", "fdatasync", "renameat2", "rename", "linkat",
+    // "unlinkat"); a nonzero errno makes it fail so. Failing "renameat2" with EINVAL stands for a
+    // file system without a rename that cannot replace.
     std::function<int(std::string_view call)> fail;
     // In Undo, after a file is back in its folder and before its record is removed.
     std::function<void()> afterPutBack;
