@@ -235,7 +235,8 @@ class DatePageTest : public PagesFixture {
         // The question names the checked files' size, not the list's.
         results.setChecked(static_cast<int>(names().indexOf("big")), false);
         QTest::keyClick(on(f2, "ListView1"), Qt::Key_Delete);
-        QCOMPARE(questions.last(), QStringLiteral("Move 4 checked files (515 bytes) to the trash?"));
+        QCOMPARE(questions.last(),
+                 QStringLiteral("Move 4 checked files (515 bytes) to the trash?"));
         results.setChecked(static_cast<int>(names().indexOf("big")), true);
         QCOMPARE(results.checkedRows().size(), 5u);
 
@@ -320,6 +321,9 @@ class DatePageTest : public PagesFixture {
         f2.undoAction()->trigger();
         QCOMPARE(::access((root + "/keep").c_str(), F_OK), 0);
         QCOMPARE(results.rowCount(), 0);
+        on<QRadioButton>(f2, "Option2")->click();  // and the same index lists it again
+        press(f2, "Check1");
+        QVERIFY(names().contains("keep"));
     }
 
     // Every part of a picker's date can be typed, in the locale's own order and month names.

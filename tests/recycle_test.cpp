@@ -21,17 +21,29 @@ TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
     EXPECT_EQ(
         failureMessage({"/a", "/b"}, {outcome(TrashStatus::Moved), outcome(TrashStatus::NotTried)}),
         "");
-    EXPECT_EQ(
-        failureMessage({"/a\nb\t", "/b\xFF"},
-                       {outcome(TrashStatus::Failed, "Permission denied"),
-                        outcome(TrashStatus::Missing, "No such file or directory")}),
-        "2 files were not moved to the trash:\n\n/a\u21b5b\u2409: Permission denied\n/b\xEF\xBF\xBD: "
-        "it is no longer there (No such file or directory)");
+    EXPECT_EQ(failureMessage({"/a\nb\t", "/b\xFF"},
+                             {outcome(TrashStatus::Failed, "Permission denied"),
+                              outcome(TrashStatus::Missing, "No such file or directory")}),
+              "2 files were not moved to the trash:\n\n/a\u21b5b\u2409: Permission "
+              "denied\n/b\xEF\xBF\xBD: "
+              "it is no longer there (No such file or directory)");
 
     // At most `named` files are named, then how many more.
     const std::vector<TrashOutcome> failed(3, outcome(TrashStatus::Failed, "Read-only"));
     EXPECT_EQ(failureMessage({"/f0", "/f1", "/f2"}, failed, 2),
               "3 files were not moved to the trash:\n\n/f0: Read-only\n/f1: Read-only\nand 1 more");
+}
+
+// Put back with a record left behind is put back, not "stayed".
+TEST(RecyclingBin, PutBackMessageCountsOnlyWhatStayed) {
+    using trash::PutBackOutcome;
+    const PutBackOutcome back{true, "its trash record could not be removed: Input/output error"};
+    const PutBackOutcome stayed{false, "its place is taken now"};
+    EXPECT_EQ(putBackMessage({"/a", "/b"}, {back, stayed}),
+              "1 file stayed in the trash:\n\n/a: " + back.reason + "\n/b: " + stayed.reason);
+    EXPECT_EQ(putBackMessage({"/a"}, {back}),
+              "Every file was put back, but:\n\n/a: " + back.reason);
+    EXPECT_EQ(putBackMessage({"/a"}, {PutBackOutcome{true, ""}}), "");
 }
 
 TEST(RecyclingBin, TextsNameCountsAndSizes) {
