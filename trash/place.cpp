@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "platform/text.h"
+#include "platform/trash_folders.h"
 #include "trash/records.h"
 #include "trash/trash.h"
 
@@ -47,14 +47,8 @@ bool makeFolders(const std::string& path, int& error) {
 
 }  // namespace
 
-Trash::Trash() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data != nullptr && data[0] == '/') {
-        homeTrash_ = std::string(data) + "/Trash";
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        homeTrash_ = std::string(home) + "/.local/share/Trash";
-    }
-}
+// The same home trash the walk leaves out, by the same rule.
+Trash::Trash() : homeTrash_(homeTrashPath()) {}
 
 Trash::~Trash() = default;
 
