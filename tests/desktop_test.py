@@ -108,7 +108,17 @@ os.environ["DBUS_SESSION_BUS_ADDRESS"] = first_line(
 wait_for("the X server", lambda: xprop().returncode == 0, 60)
 start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
 start(["openbox"], "openbox.log")
-wait_for("the window manager", lambda: b"_NET_ACTIVE_WINDOW" in xprop("_NET_SUPPORTED").stdout)
+
+
+def window_manager_up():
+    # On a loaded machine openbox can give up on a display that has only just opened: start it
+    # again rather than fail.
+    if processes[-1].poll() is not None:
+        start(["openbox"], "openbox.log")
+    return b"_NET_ACTIVE_WINDOW" in xprop("_NET_SUPPORTED").stdout
+
+
+wait_for("the window manager", window_manager_up, 60)
 start([os.path.abspath(sys.argv[1])], env=dict(
     os.environ, HOME=os.path.join(work, "home"), XDG_DATA_HOME=os.path.join(work, "data"),
     XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_STATE_HOME=os.path.join(work, "state"),
