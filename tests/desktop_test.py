@@ -93,6 +93,21 @@ def xprop(*args):
     return subprocess.run(["xprop", "-root", *args], capture_output=True)
 
 
+def fixed_under_the_window_manager(page):
+    # What the window manager lets the user do with the page: the pages are fixed, so neither
+    # maximising nor resizing may be on offer. (openbox still draws a disabled maximise button
+    # beside an enabled minimise one; it is the allowed actions that say what works.)
+    window = subprocess.run(["xdotool", "getactivewindow"], capture_output=True).stdout.strip()
+    actions = subprocess.run(["xprop", "-id", window, "_NET_WM_ALLOWED_ACTIONS"],
+                             capture_output=True).stdout
+    if b"_NET_WM_ACTION_MINIMIZE" not in actions:
+        fail(page + ": the window manager did not list its actions: " + actions.decode())
+    for action in (b"_NET_WM_ACTION_MAXIMIZE_HORZ", b"_NET_WM_ACTION_MAXIMIZE_VERT",
+                   b"_NET_WM_ACTION_RESIZE"):
+        if action in actions:
+            fail(page + " is offered " + action.decode() + ": " + actions.decode())
+
+
 def find(root, role, name=None):
     return pyatspi.findDescendant(root, lambda n: n is not None and n.getRoleName() == role and (
         name is None or n.name == name or (callable(name) and name(n.name))))
@@ -132,6 +147,7 @@ try:
     subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Chronosift$",
                     "windowactivate", "--sync"], check=True, stdout=subprocess.DEVNULL)
     time.sleep(0.5)
+    fixed_under_the_window_manager("the folder page")
 
     # The tree has the keyboard: Desktop, the home folder, open it, its folder "Old".
     keys("Home", "Down", "Right")
@@ -144,6 +160,7 @@ try:
     # Under the window manager the shown page has the keyboard, on its first option.
     wait_for("the keyboard on \"After this date:\"",
              lambda: after.getState().contains(pyatspi.STATE_FOCUSED))
+    fixed_under_the_window_manager("the date page")
     keys("Down", "Tab")  # "Before this date:", and into its picker
     # Typed as the picker shows it, separators and all.
     subprocess.run(["xdotool", "type", "--delay", "60", "15 March 2021"], check=True)
