@@ -112,6 +112,97 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
               (std::vector<std::string>{"blocked.txt.trashinfo", "saved.txt.trashinfo"}));
 }
 
+struct Trashed {
+    std::vector<TrashItem> items;
+    std::vector<TrashOutcome> outcomes;
+};
+
+Trashed trashNow(const std::vector<std::string>& paths) {
+    Trashed t{itemsFor(paths), {}};
+    Trash trash;
+    t.outcomes = trash.moveAll(t.items);
+    for (const auto& o : t.outcomes) {
+        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
+    }
+    return t;
+}
+
+// Without a rename that cannot replace, a run killed at a step of a move by link (into the trash,
+// or Undo's move back) leaves, once the next run has cleared up, the file under one name only:
+// in the trash with its record, or back where it was; and a version another program saved to its
+// name meanwhile back under that name.
+TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
+    struct Case {
+        const char* name;
+        bool undo;         // killed in Undo's move back rather than the move
+        const char* call;  // killed before this call, the nth time
+        int nth;
+        bool saved;            // another program saves a new version to the name before "rename"
+        bool inTrash;          // where the checked file is in the end
+        bool emptied = false;  // the trash is emptied before the next run
+    };
+    for (const Case& c : {
+             Case{"linked", false, "rename", 1, false, false},  // both names: undone
+             Case{"taken", false, "unlinkat", 1, false, true},  // off its old name: finished
+             Case{"saved", false, "linkat", 2, true, true},     // on the save's way back
+             Case{"back-linked", true, "rename", 1, false, true},
+             Case{"back-taken", true, "unlinkat", 1, false, false},
+             // A name the file keeps only there is never removed: it goes back.
+             Case{"emptied", false, "unlinkat", 1, false, false, true},
+         }) {
+        const std::string path = work_ + "/" + c.name;
+        makeFile(path, 1000000000, "checked");
+        const Trashed before = c.undo ? trashNow({path}) : Trashed{};
+        const pid_t child = fork();
+        if (child == 0) {
+            int seen = 0;
+            bool saved = false;
+            const TrashHooks die{.fail = [&](std::string_view call) {
+                if (c.saved && call == "rename" && !std::exchange(saved, true)) {
+                    makeFile(path + ".new", 1000000000, "new version");
+                    rename((path + ".new").c_str(), path.c_str());
+                }
+                if (call == c.call && ++seen == c.nth) {
+                    _exit(0);
+                }
+                return call == "renameat2" ? EINVAL : 0;
+            }};
+            if (c.undo) {
+                putBack(before.items, before.outcomes, {.hooks = &die});
+            } else {
+                Trash().moveAll(itemsFor({path}), {.hooks = &die});
+            }
+            _exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " was not killed";
+
+        if (c.emptied) {
+            ASSERT_EQ(unlink((trashDir() + "/files/" + c.name).c_str()), 0);
+            ASSERT_EQ(unlink((trashDir() + "/info/" + c.name + ".trashinfo").c_str()), 0);
+        }
+        makeFile(work_ + "/next", 1000000000, "next");
+        trashNow({work_ + "/next"});  // the next run clears up
+        const std::string trashed = trashDir() + "/files/" + c.name;
+        const std::string& checked = c.inTrash ? trashed : path;
+        EXPECT_EQ(readFile(checked), "checked") << c.name;
+        EXPECT_EQ(exists(trashDir() + "/info/" + c.name + ".trashinfo"), c.inTrash) << c.name;
+        EXPECT_EQ(exists(c.inTrash ? path : trashed), c.saved) << c.name;
+        if (c.saved) {
+            EXPECT_EQ(readFile(path), "new version");
+        }
+        struct stat st;
+        ASSERT_EQ(lstat(checked.c_str(), &st), 0);
+        EXPECT_EQ(st.st_nlink, 1u) << c.name << " has a name left behind";
+        for (const std::string& folder : {work_, trashDir() + "/files"}) {
+            for (const std::string& name : names(folder)) {
+                EXPECT_FALSE(name.starts_with(".chronosift-")) << c.name << ": " << name;
+            }
+        }
+    }
+}
+
 // The walk never lists the trash, a row in it is refused, and the move refuses what lies in it,
 // even where the trash is not hidden ($XDG_DATA_HOME=~/data).
 TEST_F(TrashTest, TheTrashNeverTakesItsOwnFiles) {
@@ -147,21 +238,6 @@ TEST_F(TrashTest, EveryFolderOnTheWayIsChecked) {
     EXPECT_EQ(o.reason, "it changed since the search");
     EXPECT_TRUE(exists(work_ + "/deep/er/x") && exists(work_ + "/er.old/x"));
     EXPECT_TRUE(names(trashDir() + "/info").empty());
-}
-
-struct Trashed {
-    std::vector<TrashItem> items;
-    std::vector<TrashOutcome> outcomes;
-};
-
-Trashed trashNow(const std::vector<std::string>& paths) {
-    Trashed t{itemsFor(paths), {}};
-    Trash trash;
-    t.outcomes = trash.moveAll(t.items);
-    for (const auto& o : t.outcomes) {
-        EXPECT_EQ(o.status, TrashStatus::Moved) << o.reason;
-    }
-    return t;
 }
 
 // Undo puts back only the inode that moved, under a record that is still the one written, read

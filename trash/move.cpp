@@ -255,8 +255,12 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     const FailHook& hook = options.hooks != nullptr ? options.hooks->fail : noHook;
     std::string note;
     for (int attempt = 0;; ++attempt) {
-        const Relocation r =
-            relocate(folder, item.name, can.files.get(), p.filesName, p.inode, hook);
+        const Relocation r = relocate(
+            folder, item.name, can.files.get(), p.filesName, p.inode, hook,
+            [&](const std::string& own) {
+                return can.journalMove(p.inode, own, item.folder->realPath() + "/" + item.name,
+                                       can.folder + "/files/" + p.filesName);
+            });
         if (r.state == Relocation::Moved) {
             if (!r.strandedAs.empty()) {
                 note = "a file saved under its name while it moved is now at " +

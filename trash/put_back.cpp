@@ -124,7 +124,12 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
 void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int folder,
                 const FailHook& fail, const TrashHooks* hooks, PutBackOutcome& out) {
     const Relocation r =
-        relocate(can.can.files.get(), moved.trashedName, folder, item.name, moved.inode, fail);
+        relocate(can.can.files.get(), moved.trashedName, folder, item.name, moved.inode, fail,
+                 [&](const std::string& own) {
+                     return can.can.journalMove(moved.inode, own,
+                                                moved.trashFolder + "/files/" + moved.trashedName,
+                                                item.folder->realPath() + "/" + item.name);
+                 });
     if (r.state == Relocation::Stranded) {
         const std::string where = r.strandedIn == folder
                                       ? item.folder->realPath() + "/" + r.strandedAs

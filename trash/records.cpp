@@ -54,34 +54,63 @@ std::string randomId() {
     return buffer;
 }
 
-// Removes the records a dead run listed in its journal whose files are not in files/. Each entry
-// is "R INODE NAME", a NUL, the record's bytes and a NUL; an entry cut short by the kill was never
-// linked. Only a record with that inode and those bytes is removed, so another program's record
-// that took the name, even on a reused inode, stays.
-void removeUnmovedRecords(int info, int files, const std::string& journal) {
+// One entry of a run's journal: "R INODE NAME", a NUL, the record's bytes and a NUL, for a record
+// it linked or a put-back; "M INODE OWN", a NUL, the path it moves from, a NUL, the path it moves
+// to and a NUL, for a move by link. An entry cut short by the kill was never acted on.
+struct Entry {
+    char kind = 0;
+    uint64_t inode = 0;
+    std::string name;
+    std::string first, second;
+};
+
+std::vector<Entry> readJournal(const std::string& journal) {
+    std::vector<Entry> entries;
     size_t at = 0;
-    while (at < journal.size()) {
-        const size_t headEnd = journal.find('\0', at);
-        const size_t end = headEnd == std::string::npos ? headEnd : journal.find('\0', headEnd + 1);
+    const auto field = [&](std::string& out) {
+        const size_t end = journal.find('\0', at);
         if (end == std::string::npos) {
+            return false;
+        }
+        out.assign(journal, at, end - at);
+        at = end + 1;
+        return true;
+    };
+    std::string head;
+    while (field(head)) {
+        Entry e;
+        const size_t space = head.find(' ', 2);
+        if (head.size() < 2 || head[1] != ' ' || space == std::string::npos || !field(e.first) ||
+            (head[0] == 'M' && !field(e.second))) {
             break;
         }
-        const std::string_view head(journal.data() + at, headEnd - at);
-        const std::string content(journal, headEnd + 1, end - headEnd - 1);
-        at = end + 1;
-        const size_t space = head.find(' ', 2);
-        if (!head.starts_with("R ") || space == std::string_view::npos ||
-            !head.ends_with(kInfoSuffix)) {
+        e.kind = head[0];
+        e.inode = std::strtoull(head.c_str() + 2, nullptr, 10);
+        e.name = head.substr(space + 1);
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+// Clears up after a dead run: first its half-done moves by link, then its records whose files are
+// not in files/. Only a record with the inode and bytes it listed is removed, so another program's
+// record that took the name, even on a reused inode, stays.
+void clearDeadRun(int info, int files, const std::string& journal) {
+    const std::vector<Entry> entries = readJournal(journal);
+    for (const Entry& e : entries) {
+        if (e.kind == 'M') {
+            finishMove(e.inode, e.name, e.first, e.second);
+        }
+    }
+    for (const Entry& e : entries) {
+        if (e.kind != 'R' || !e.name.ends_with(kInfoSuffix)) {
             continue;
         }
-        const uint64_t inode =
-            std::strtoull(std::string(head.substr(2, space - 2)).c_str(), nullptr, 10);
-        const std::string name(head.substr(space + 1));
-        const std::string file(name.substr(0, name.size() - kInfoSuffixLength));
+        const std::string file(e.name, 0, e.name.size() - kInfoSuffixLength);
         struct stat st;
         if (::fstatat(files, file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-            sameRecord(info, name, inode, content)) {
-            removeRecordIfSame(info, name, inode, content);
+            sameRecord(info, e.name, e.inode, e.first)) {
+            removeRecordIfSame(info, e.name, e.inode, e.first);
         }
     }
 }
@@ -165,7 +194,7 @@ void removeDeadRuns(int info, int files) {
         if (!fd.ok() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             continue;
         }
-        removeUnmovedRecords(info, files, readAll(fd.get()));
+        clearDeadRun(info, files, readAll(fd.get()));
         const std::string id = name.substr(0, name.size() - kJournalSuffix.size());
         ::unlinkat(info, (id + std::string(kTempSuffix)).c_str(), 0);
         ::unlinkat(info, name.c_str(), 0);
@@ -262,17 +291,32 @@ int TrashCan::writeRecord(const std::string& infoName, const std::string& conten
     return 0;
 }
 
-int TrashCan::journal(const std::string& infoName, uint64_t inode, const std::string& content) {
+int TrashCan::append(const std::string& entry) {
     int error = 0;
     if (!journal_.ok() && !startJournal(error)) {
         return error;
     }
+    writeAll(journal_.get(), entry, error);
+    return error;
+}
+
+int TrashCan::journal(const std::string& infoName, uint64_t inode, const std::string& content) {
     std::string entry = "R " + std::to_string(inode) + ' ' + infoName;
     entry.push_back('\0');
     entry += content;
     entry.push_back('\0');
-    writeAll(journal_.get(), entry, error);
-    return error;
+    return append(entry);
+}
+
+int TrashCan::journalMove(uint64_t inode, const std::string& own, const std::string& from,
+                          const std::string& to) {
+    std::string entry = "M " + std::to_string(inode) + ' ' + own;
+    for (const std::string* part : {&from, &to}) {
+        entry.push_back('\0');
+        entry += *part;
+    }
+    entry.push_back('\0');
+    return append(entry);
 }
 
 int TrashCan::journalPutBack(const std::string& infoName, uint64_t inode,

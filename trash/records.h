@@ -13,6 +13,7 @@
 //   moved, or already put back) and it is still exactly the record the run wrote: the same inode
 //   and the same bytes, which a record another program made in its place, even on a reused
 //   inode, does not have. Records of other programs, and of runs still alive, are never touched.
+//   Moves by link a dead run left half done are finished or undone first (finishMove).
 #pragma once
 
 #include <cstdint>
@@ -56,6 +57,10 @@ struct TrashCan {
     // but before the record is gone has it cleared by the next run. 0 or errno. The entries reach
     // the disk with syncJournal, which must come before the files move.
     int journalPutBack(const std::string& infoName, uint64_t inode, const std::string& content);
+    // Lists a move by link about to start (see finishMove), so that a run killed part way has it
+    // finished or undone by the next. 0 or errno.
+    int journalMove(uint64_t inode, const std::string& own, const std::string& from,
+                    const std::string& to);
     int syncJournal(const std::function<int(std::string_view)>& fail = {});
     // Brings every record written so far to the disk. 0 or errno; `fail` may fail "syncfs".
     int sync(const std::function<int(std::string_view)>& fail = {});
@@ -65,6 +70,7 @@ struct TrashCan {
   private:
     bool startJournal(int& error);
     int journal(const std::string& infoName, uint64_t inode, const std::string& content);
+    int append(const std::string& entry);
 
     platform::Fd journal_;
     std::string id_;  // of this run's journal and temporary record

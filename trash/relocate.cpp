@@ -26,10 +26,16 @@ int call(const FailHook& fail, std::string_view name, Call syscall) {
     return syscall() == 0 ? 0 : errno;
 }
 
-bool isInode(int folder, const std::string& name, uint64_t inode) {
+// The inode at `name` in `folder`, or 0 when there is none.
+uint64_t inodeAt(int folder, const std::string& name) {
     struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           static_cast<uint64_t>(st.st_ino) == inode;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+               ? static_cast<uint64_t>(st.st_ino)
+               : 0;
+}
+
+bool isInode(int folder, const std::string& name, uint64_t inode) {
+    return inodeAt(folder, name) == inode;
 }
 
 // The file at `name` in `folder` is not where it should be: back to `back`, or stranded.
@@ -108,7 +114,7 @@ std::string privateName(std::string_view suffix) {
 }
 
 Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
-                    uint64_t inode, const FailHook& fail) {
+                    uint64_t inode, const FailHook& fail, const Announce& announce) {
     Relocation r;
     r.error = call(fail, "renameat2", [&] {
         return ::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE);
@@ -129,6 +135,10 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
     // and check what came with it. A program that saved a new version to the old name meanwhile
     // gets it back there; nothing is unlinked before it is proved to be the checked file, and at
     // no moment is a name of ours the file's only one.
+    const std::string own = privateName(".moving");
+    if (announce && (r.error = announce(own)) != 0) {
+        return r;
+    }
     r.error = call(fail, "linkat",
                    [&] { return ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0); });
     if (r.error != 0) {
@@ -139,7 +149,6 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
         r.error = platform::kChanged;
         return r;
     }
-    const std::string own = privateName(".moving");
     r.error = call(fail, "rename",
                    [&] { return ::renameat(fromFolder, from.c_str(), fromFolder, own.c_str()); });
     if (r.error != 0) {
@@ -158,6 +167,54 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
         r.strandedAs = own;
     }
     return r;
+}
+
+namespace {
+
+// The folder that holds `path`, and the last name in it.
+platform::Fd openParent(const std::string& path, std::string& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        return {};
+    }
+    name = path.substr(slash + 1);
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    return platform::Fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+}  // namespace
+
+void finishMove(uint64_t inode, const std::string& own, const std::string& from,
+                const std::string& to) {
+    std::string oldName, toName;
+    const platform::Fd folder = openParent(from, oldName);
+    const platform::Fd toFolder = openParent(to, toName);
+    if (!folder.ok() || !toFolder.ok() || inode == 0) {
+        return;
+    }
+    const bool reached = inodeAt(toFolder.get(), toName) == inode;
+    if (const uint64_t taken = inodeAt(folder.get(), own); taken != 0) {
+        if (taken == inode && reached) {
+            ::unlinkat(folder.get(), own.c_str(), 0);  // a second name of a file that arrived
+        } else {
+            giveBack(folder.get(), own, folder.get(), oldName);
+        }
+        return;
+    }
+    if (!reached || inodeAt(folder.get(), oldName) != inode) {
+        return;  // it moved, or never left: nothing of the run is left here
+    }
+    // Killed between the link and taking the old name off: the file has both names, and the
+    // one at `to` goes, taken off first so that a file put there meanwhile is never removed.
+    const std::string gone = privateName(".moving");
+    if (::renameat(toFolder.get(), toName.c_str(), toFolder.get(), gone.c_str()) != 0) {
+        return;
+    }
+    if (inodeAt(toFolder.get(), gone) == inode && inodeAt(folder.get(), oldName) == inode) {
+        ::unlinkat(toFolder.get(), gone.c_str(), 0);
+    } else {
+        giveBack(toFolder.get(), gone, toFolder.get(), toName);
+    }
 }
 
 int removeRecordIfSame(int info, const std::string& name, uint64_t inode,

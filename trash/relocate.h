@@ -14,6 +14,11 @@ namespace chronosift::trash {
 // nonzero errno makes that call fail so. For tests.
 using FailHook = std::function<int(std::string_view call)>;
 
+// Called where the file system has no rename that cannot replace, before anything changes, with
+// the private name the old name will be taken off to; a nonzero errno stops the move there. The
+// caller lists the move, so that a run killed part way has it finished or undone by the next.
+using Announce = std::function<int(const std::string& own)>;
+
 struct Relocation {
     enum State {
         Moved,     // the file is at `to` (and where `strandedAs` is set, another file that took
@@ -33,7 +38,16 @@ struct Relocation {
 // saves to the old name meanwhile is never removed. Whatever is found not to be the checked file
 // goes back.
 Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
-                    uint64_t inode, const FailHook& fail = {});
+                    uint64_t inode, const FailHook& fail = {}, const Announce& announce = {});
+
+// Finishes or undoes a move of `relocate` that a killed run began by link: the file with inode
+// `inode` going from `from` to `to` (whole paths), its old name taken off to `own` beside it.
+// When the file reached `to`, a name of it left under `own` goes; when the old name was not yet
+// taken off, the link at `to` goes and nothing has moved; whatever else is under `own` (a version
+// another program saved to the old name) gets that name back, or stays where it is when the name
+// is taken. Only names that are proved to be the file are removed.
+void finishMove(uint64_t inode, const std::string& own, const std::string& from,
+                const std::string& to);
 
 // Gives `name` in `folder` back to `back` in `backFolder` without replacing: a rename that
 // cannot replace, or a link and an unlink of the name it had (a plain rename only where the file

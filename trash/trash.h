@@ -18,7 +18,9 @@
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
 //   files move. A run killed half-way leaves records whose files never moved; the next run
-//   removes them (see records.h for how it tells a dead run from a live one).
+//   removes them (see records.h for how it tells a dead run from a live one). A move by link
+//   that a run was killed in (the fallback, into the trash or back) is finished or undone by the
+//   next run, so the file ends with one name, never a hidden second one.
 // - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
 //   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
 //   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
