@@ -55,7 +55,9 @@ std::string putBackMessage(const std::vector<std::string>& paths,
                            ? platform::groupedNumber(stayed) + " files stayed in the trash:\n"
                            : "Every file was put back, but:\n";
     for (size_t k = 0; k < listed.size() && k < named; ++k) {
-        text += "\n" + platform::displayText(paths[listed[k]]) + ": " + outcomes[listed[k]].reason;
+        // Appended piece by piece: "\n" + string trips a false -Wrestrict in GCC 12.
+        text.append("\n").append(platform::displayText(paths[listed[k]]));
+        text.append(": ").append(outcomes[listed[k]].reason);
     }
     if (listed.size() > named) {
         text += "\nand " + platform::groupedNumber(listed.size() - named) + " more";
@@ -84,8 +86,8 @@ std::string failureMessage(const std::vector<std::string>& paths,
             outcomes[i].status == trash::TrashStatus::Missing) {
             stayed.push_back(i);
         } else if (outcomes[i].status == trash::TrashStatus::Moved && !outcomes[i].reason.empty()) {
-            notes += "\n" + platform::displayText(paths[i]) + " went to the trash, but " +
-                     outcomes[i].reason;
+            notes.append("\n").append(platform::displayText(paths[i]));
+            notes.append(" went to the trash, but ").append(outcomes[i].reason);
         }
     }
     if (stayed.empty()) {
@@ -96,10 +98,12 @@ std::string failureMessage(const std::vector<std::string>& paths,
                                                 " files were not moved to the trash:\n";
     for (size_t k = 0; k < stayed.size() && k < named; ++k) {
         const size_t i = stayed[k];
-        text += "\n" + platform::displayText(paths[i]) + ": " +
-                (outcomes[i].status == trash::TrashStatus::Missing
-                     ? "it is no longer there (" + outcomes[i].reason + ")"
-                     : outcomes[i].reason);
+        text.append("\n").append(platform::displayText(paths[i])).append(": ");
+        if (outcomes[i].status == trash::TrashStatus::Missing) {
+            text.append("it is no longer there (").append(outcomes[i].reason).append(")");
+        } else {
+            text.append(outcomes[i].reason);
+        }
     }
     if (stayed.size() > named) {
         text += "\nand " + platform::groupedNumber(stayed.size() - named) + " more";

@@ -76,7 +76,7 @@ FAULTS = [
      "a file put back whose record could not be removed is reported as stayed in the trash"),
     ("T30", "trash/relocate.cpp", "    if (announce && (r.error = announce(own)) != 0) {",
      "    if (false) {", "a move by link is not journaled, so a kill part way leaves a second name"),
-    ("T31", "trash/relocate.cpp", "        if (taken == inode && reached) {", "        if (taken == inode) {",
+    ("T31", "trash/relocate.cpp", "        if (reached && taken == arrived) {", "        if (taken.inode == inode) {",
      "the clean-up removes the name a killed move took off without checking the file arrived"),
     ("T32", "trash/relocate.cpp",
      "    if (::renameat(toFolder.get(), toName.c_str(), toFolder.get(), gone.c_str()) != 0) {",

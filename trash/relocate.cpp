@@ -26,16 +26,10 @@ int call(const FailHook& fail, std::string_view name, Call syscall) {
     return syscall() == 0 ? 0 : errno;
 }
 
-// The inode at `name` in `folder`, or 0 when there is none.
-uint64_t inodeAt(int folder, const std::string& name) {
-    struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-               ? static_cast<uint64_t>(st.st_ino)
-               : 0;
-}
-
 bool isInode(int folder, const std::string& name, uint64_t inode) {
-    return inodeAt(folder, name) == inode;
+    struct stat st;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           static_cast<uint64_t>(st.st_ino) == inode;
 }
 
 // The file at `name` in `folder` is not where it should be: back to `back`, or stranded.
@@ -171,6 +165,14 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
 
 namespace {
 
+// What is at `name` in `folder`, or a zero identity when nothing is.
+platform::Identity identityAt(int folder, const std::string& name) {
+    struct stat st;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+               ? platform::Identity::of(st)
+               : platform::Identity{};
+}
+
 // The folder that holds `path`, and the last name in it.
 platform::Fd openParent(const std::string& path, std::string& name) {
     const size_t slash = path.rfind('/');
@@ -192,16 +194,18 @@ void finishMove(uint64_t inode, const std::string& own, const std::string& from,
     if (!folder.ok() || !toFolder.ok() || inode == 0) {
         return;
     }
-    const bool reached = inodeAt(toFolder.get(), toName) == inode;
-    if (const uint64_t taken = inodeAt(folder.get(), own); taken != 0) {
-        if (taken == inode && reached) {
+    // Names are the same file only on the same device: a folder may sit on another mount now.
+    const platform::Identity arrived = identityAt(toFolder.get(), toName);
+    const bool reached = arrived.inode == inode;
+    if (const platform::Identity taken = identityAt(folder.get(), own); taken.inode != 0) {
+        if (reached && taken == arrived) {
             ::unlinkat(folder.get(), own.c_str(), 0);  // a second name of a file that arrived
         } else {
             giveBack(folder.get(), own, folder.get(), oldName);
         }
         return;
     }
-    if (!reached || inodeAt(folder.get(), oldName) != inode) {
+    if (!reached || identityAt(folder.get(), oldName) != arrived) {
         return;  // it moved, or never left: nothing of the run is left here
     }
     // Killed between the link and taking the old name off: the file has both names, and the
@@ -210,7 +214,8 @@ void finishMove(uint64_t inode, const std::string& own, const std::string& from,
     if (::renameat(toFolder.get(), toName.c_str(), toFolder.get(), gone.c_str()) != 0) {
         return;
     }
-    if (inodeAt(toFolder.get(), gone) == inode && inodeAt(folder.get(), oldName) == inode) {
+    if (identityAt(toFolder.get(), gone) == arrived &&
+        identityAt(folder.get(), oldName) == arrived) {
         ::unlinkat(toFolder.get(), gone.c_str(), 0);
     } else {
         giveBack(toFolder.get(), gone, toFolder.get(), toName);
