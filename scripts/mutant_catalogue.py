@@ -79,8 +79,8 @@ FAULTS = [
     ("T31", "trash/relocate.cpp", "        if (reached && taken == arrived) {", "        if (taken.inode == inode) {",
      "the clean-up removes the name a killed move took off without checking the file arrived"),
     ("T32", "trash/relocate.cpp",
-     "    if (::renameat(toFolder.get(), toName.c_str(), toFolder.get(), gone.c_str()) != 0) {",
-     "    if (::renameat(folder.get(), oldName.c_str(), folder.get(), gone.c_str()) != 0) {",
+     "    if (::renameat(toFolder, toName.c_str(), toFolder, gone.c_str()) != 0) {",
+     "    if (::renameat(folder, oldName.c_str(), folder, gone.c_str()) != 0) {",
      "the clean-up undoes a half-done move by removing the old name instead of the new one"),
     # The index.
     ("I1", "index/build.cpp", "                if (name[0] != '.') {", "                if (true) {",

@@ -26,10 +26,16 @@ int call(const FailHook& fail, std::string_view name, Call syscall) {
     return syscall() == 0 ? 0 : errno;
 }
 
-bool isInode(int folder, const std::string& name, uint64_t inode) {
+// What is at `name` in `folder`, or a zero identity when nothing is.
+platform::Identity identityAt(int folder, const std::string& name) {
     struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           static_cast<uint64_t>(st.st_ino) == inode;
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+               ? platform::Identity::of(st)
+               : platform::Identity{};
+}
+
+bool isInode(int folder, const std::string& name, uint64_t inode) {
+    return identityAt(folder, name).inode == inode;
 }
 
 // The file at `name` in `folder` is not where it should be: back to `back`, or stranded.
@@ -165,23 +171,15 @@ Relocation relocate(int fromFolder, const std::string& from, int toFolder, const
 
 namespace {
 
-// What is at `name` in `folder`, or a zero identity when nothing is.
-platform::Identity identityAt(int folder, const std::string& name) {
-    struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-               ? platform::Identity::of(st)
-               : platform::Identity{};
-}
-
 // The folder that holds `path`, and the last name in it.
-platform::Fd openParent(const std::string& path, std::string& name) {
+platform::Folder openParent(const std::string& path, std::string& name) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash + 1 == path.size()) {
         return {};
     }
     name = path.substr(slash + 1);
-    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-    return platform::Fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int error = 0;
+    return platform::Folder::openPath(slash == 0 ? "/" : path.substr(0, slash), error);
 }
 
 }  // namespace
@@ -189,36 +187,36 @@ platform::Fd openParent(const std::string& path, std::string& name) {
 void finishMove(uint64_t inode, const std::string& own, const std::string& from,
                 const std::string& to) {
     std::string oldName, toName;
-    const platform::Fd folder = openParent(from, oldName);
-    const platform::Fd toFolder = openParent(to, toName);
-    if (!folder.ok() || !toFolder.ok() || inode == 0) {
+    const platform::Folder fromOpen = openParent(from, oldName);
+    const platform::Folder toOpen = openParent(to, toName);
+    if (!fromOpen.isOpen() || !toOpen.isOpen() || inode == 0) {
         return;
     }
+    const int folder = fromOpen.fd(), toFolder = toOpen.fd();
     // Names are the same file only on the same device: a folder may sit on another mount now.
-    const platform::Identity arrived = identityAt(toFolder.get(), toName);
+    const platform::Identity arrived = identityAt(toFolder, toName);
     const bool reached = arrived.inode == inode;
-    if (const platform::Identity taken = identityAt(folder.get(), own); taken.inode != 0) {
+    if (const platform::Identity taken = identityAt(folder, own); taken.inode != 0) {
         if (reached && taken == arrived) {
-            ::unlinkat(folder.get(), own.c_str(), 0);  // a second name of a file that arrived
+            ::unlinkat(folder, own.c_str(), 0);  // a second name of a file that arrived
         } else {
-            giveBack(folder.get(), own, folder.get(), oldName);
+            giveBack(folder, own, folder, oldName);
         }
         return;
     }
-    if (!reached || identityAt(folder.get(), oldName) != arrived) {
+    if (!reached || identityAt(folder, oldName) != arrived) {
         return;  // it moved, or never left: nothing of the run is left here
     }
     // Killed between the link and taking the old name off: the file has both names, and the
     // one at `to` goes, taken off first so that a file put there meanwhile is never removed.
     const std::string gone = privateName(".moving");
-    if (::renameat(toFolder.get(), toName.c_str(), toFolder.get(), gone.c_str()) != 0) {
+    if (::renameat(toFolder, toName.c_str(), toFolder, gone.c_str()) != 0) {
         return;
     }
-    if (identityAt(toFolder.get(), gone) == arrived &&
-        identityAt(folder.get(), oldName) == arrived) {
-        ::unlinkat(toFolder.get(), gone.c_str(), 0);
+    if (identityAt(toFolder, gone) == arrived && identityAt(folder, oldName) == arrived) {
+        ::unlinkat(toFolder, gone.c_str(), 0);
     } else {
-        giveBack(toFolder.get(), gone, toFolder.get(), toName);
+        giveBack(toFolder, gone, toFolder, toName);
     }
 }
 
