@@ -220,7 +220,8 @@ class ResultsModelTest : public QObject {
             {2, {"b/a", "b/y", "b/z", "b c/m", "b c/t"}},
         };
         for (const auto& [column, expected] : cases) {
-            model.sort(column, Qt::DescendingOrder);  // from the last order shown, never from it
+            // Each sort starts from the order shown, not index order: ties still take index order.
+            model.sort(column, Qt::DescendingOrder);
             QStringList reversed = names();
             std::reverse(reversed.begin(), reversed.end());
             model.sort(column, Qt::AscendingOrder);
