@@ -145,8 +145,8 @@ class DatePageTest : public PagesFixture {
 
         // Save List As: the rows shown with their checks; a failed write leaves no file.
         f2.results().setChecked(0, true);
-        QVERIFY(f2.saveListTo(tmp_->path() + "/list.tsv"));
-        const std::string saved = readAll(tmp_->path() + "/list.tsv");
+        QVERIFY(f2.saveListTo(tmp_->path() + "/list.txt"));  // as tab-separated as ".tsv"
+        const std::string saved = readAll(tmp_->path() + "/list.txt");
         QVERIFY2(saved.starts_with("path\tlast_modified\tsize_bytes\tchecked\n" + tmp_->path() +
                                    "/files/bad%FF%FEname%0A.txt\t2001-09-09T"),
                  saved.c_str());
@@ -165,17 +165,21 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(dialog.rule().pattern, std::string("*"));
         QVERIFY(!dialog.rule().atLeast && !dialog.rule().atMost);
         dialog.patternField()->setText("*~.bak");
-        dialog.sizeBoundField()->setCurrentIndex(1);
-        dialog.sizeField()->setValue(1.5);
-        dialog.unitField()->setCurrentIndex(0);
         dialog.ignoreCaseField()->setChecked(false);
-        const CheckRule rule = dialog.rule();
-        QCOMPARE(rule.pattern, std::string("*~.bak"));
-        QCOMPARE(rule.atLeast, std::optional<uint64_t>(1500));
-        QVERIFY(!rule.atMost && !rule.ignoreCase);
-        dialog.sizeBoundField()->setCurrentIndex(2);
-        dialog.unitField()->setCurrentIndex(2);
-        QCOMPARE(dialog.rule().atMost, std::optional<uint64_t>(1500000000));
+        QCOMPARE(dialog.rule().pattern, std::string("*~.bak"));
+        QVERIFY(!dialog.rule().ignoreCase);
+        // Chosen by what the user reads.
+        for (const auto& [bound, size, unit, bytes] :
+             {std::tuple{"at least", 1.5, "KB", 1500}, std::tuple{"at most", 1.5, "GB", 1500000000},
+              std::tuple{"at least", 1.0, "MB", 1000000}}) {
+            dialog.sizeBoundField()->setCurrentText(bound);
+            dialog.sizeField()->setValue(size);
+            dialog.unitField()->setCurrentText(unit);
+            const CheckRule rule = dialog.rule();
+            const bool least = bound == std::string("at least");
+            QCOMPARE(least ? rule.atLeast : rule.atMost, std::optional<uint64_t>(bytes));
+            QVERIFY(!(least ? rule.atMost : rule.atLeast));
+        }
     }
 
     void trashAndUndo() {

@@ -116,14 +116,15 @@ TEST(IndexOrder, SameResultWithOneThreadOrMany) {
     EXPECT_EQ(many->size(static_cast<FileId>(at - paths.begin())), 2999u % 7);
 }
 
-// Hidden folders stay out (but a hidden row is walked), hidden files come in; "~" files stay out,
-// "~" folders are walked; names that are not UTF-8 are kept byte for byte.
+// Hidden folders stay out (but a hidden row is walked, even one named .Trash below a volume's
+// top), hidden files come in; "~" files stay out, "~" folders are walked; names that are not
+// UTF-8 are kept byte for byte.
 TEST(IndexContents, WhichEntriesComeIn) {
     TempDir tmp;
-    for (const char* dir : {".cache/inner", "visible/.git", "~old", "d\xC3\x28"}) {
+    for (const char* dir : {".Trash/inner", "visible/.git", "~old", "d\xC3\x28"}) {
         makeDir(tmp / dir);
     }
-    for (const char* file : {".cache/secret", ".cache/inner/deeper", ".profile", "visible/.git/x",
+    for (const char* file : {".Trash/secret", ".Trash/inner/deeper", ".profile", "visible/.git/x",
                              "visible/.hidden", "~report.doc", "report~", "~old/kept.txt",
                              "~old/~lock", "caf\xE9-\xFF\xFE.txt", "d\xC3\x28/x"}) {
         makeFile(tmp / file);
@@ -133,8 +134,8 @@ TEST(IndexContents, WhichEntriesComeIn) {
     EXPECT_EQ(paths, (std::vector<std::string>{tmp / ".profile", tmp / "caf\xE9-\xFF\xFE.txt",
                                                tmp / "d\xC3\x28/x", tmp / "report~",
                                                tmp / "visible/.hidden", tmp / "~old/kept.txt"}));
-    EXPECT_EQ(allPaths(*build({tmp / ".cache/"})),
-              (std::vector<std::string>{tmp / ".cache/secret", tmp / ".cache/inner/deeper"}));
+    EXPECT_EQ(allPaths(*build({tmp / ".Trash/"})),
+              (std::vector<std::string>{tmp / ".Trash/secret", tmp / ".Trash/inner/deeper"}));
 }
 
 TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
