@@ -489,6 +489,15 @@ class DatePageTest : public PagesFixture {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!calendar->isVisible());
         QCOMPARE(picker->date(), before.addDays(1));
+        // Closed without a choice, it leaves the typed text to be read.
+        messages_.clear();
+        text->selectAll();
+        type(picker, "garbage");
+        QTest::keyClick(picker, Qt::Key_F4);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!calendar->isVisible());
+        QCOMPARE(messages_.size(), 1);
+        QCOMPARE(picker->date(), before.addDays(1));
         for (QWidget* at : {static_cast<QWidget*>(text), static_cast<QWidget*>(picker)}) {
             // Through the window, which turns a right click into a context menu request.
             QTest::mouseClick(f2.windowHandle(), Qt::RightButton, {},
