@@ -402,8 +402,9 @@ void DatePicker::mousePressEvent(QMouseEvent* event) {
 void DatePicker::focusOutEvent(QFocusEvent* event) {
     selectOnPress_ = false;
     QComboBox::focusOutEvent(event);
-    // The calendar and the context menu take the keyboard while the text is still being edited.
-    if (event->reason() != Qt::PopupFocusReason) {
+    // The calendar and the context menu take the keyboard while the text is still being edited,
+    // and another window (a message box, too) takes it only for a while.
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason) {
         commit();
     }
 }
