@@ -24,7 +24,9 @@
 // - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
 //   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
 //   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
-//   folders until the mount changes, never from path text.
+//   folders until the volume changes (platform::isVolumeTop: a mount or a btrfs subvolume), never
+//   from path text. The home trash is recorded by the path it really has, so Undo reaches it
+//   without following a link even when $HOME or $XDG_DATA_HOME is reached through one.
 // - Links are moved as links; their targets are not touched.
 #pragma once
 
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/trash_folders.h"
 
 namespace chronosift::trash {
 
@@ -117,14 +120,7 @@ class Trash {
     std::vector<TrashOutcome> moveAll(const std::vector<TrashItem>& items,
                                       const TrashOptions& options = {});
 
-    // Where a folder sits: its device, the mount it was reached through (0 where the kernel does
-    // not say; one device can be mounted twice, and a rename cannot cross mounts) and its inode.
-    struct Place {
-        uint64_t device = 0;
-        uint64_t mount = 0;
-        uint64_t inode = 0;
-        bool sameMount(const Place& o) const { return device == o.device && mount == o.mount; }
-    };
+    using Place = platform::VolumePlace;
 
   private:
     struct Batch;
