@@ -10,10 +10,10 @@
 //   info/. Nothing is ever deleted, copied across devices or replaced.
 // - Only the file that was listed moves: its folder is reopened from its row one name at a time,
 //   no link followed and every folder checked, and the file must still have the identity it was
-//   listed with (time, size, inode). Anything else stays and is reported as changed. After the
-//   move, what reached files/ must be that inode; on every path (the move, its fallback where the
-//   file system cannot rename without replacing, the move back, Undo) a name is only ever
-//   unlinked once it is proved to be the checked file (see relocate.h).
+//   listed with (time, size, inode, birth time where kept). Anything else stays and is reported
+//   as changed. After the move, what reached files/ must be that inode; on every path (the move,
+//   its fallback where the file system cannot rename without replacing, the move back, Undo) a
+//   name is only ever unlinked once it is proved to be the checked file (see relocate.h).
 // - Nothing inside a trash folder is ever moved (a second guard beside the walk's).
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
