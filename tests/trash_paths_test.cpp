@@ -221,6 +221,33 @@ TEST_F(TrashTest, TheTrashNeverTakesItsOwnFiles) {
     EXPECT_EQ(readFile(trashDir() + "/files/old.txt"), "old");
 }
 
+// $XDG_DATA_HOME reached through a link (a home on another disk): the move records the path the
+// trash really has, so Undo reaches it without following a link; a link put on that path later
+// is refused. The trash folder itself, left open to others, is closed to them first.
+TEST_F(TrashTest, AHomeTrashThroughALinkIsUndoneAndClosedToOthers) {
+    makeDir(home_ / "disk/data/Trash");
+    ASSERT_EQ(chmod((home_ / "disk/data/Trash").c_str(), 0777), 0);
+    testsupport::makeLink(home_ / "disk/data", home_ / "linked");
+    const testsupport::ScopedEnv data("XDG_DATA_HOME", home_ / "linked");
+    for (const bool swapped : {false, true}) {
+        makeFile(work_ + "/f", 1000000000, "f");
+        const auto items = itemsFor({work_ + "/f"});
+        Trash trash;
+        const auto moved = trash.moveAll(items);
+        ASSERT_EQ(moved[0].status, TrashStatus::Moved) << moved[0].reason;
+        struct stat st;
+        ASSERT_EQ(stat((home_ / "disk/data/Trash").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        if (swapped) {
+            ASSERT_EQ(rename((home_ / "disk").c_str(), (home_ / "disk2").c_str()), 0);
+            testsupport::makeLink(home_ / "disk2", home_ / "disk");
+        }
+        const PutBackOutcome back = putBack(items, moved).front();
+        EXPECT_EQ(back.putBack, !swapped) << back.reason;
+        EXPECT_EQ(exists(work_ + "/f"), !swapped);
+    }
+}
+
 // Every folder on the way back is checked, the row's own and those below it: a folder swapped
 // for another that holds the same file under another link is not taken for the listed one.
 TEST_F(TrashTest, EveryFolderOnTheWayIsChecked) {
