@@ -2,6 +2,8 @@
 // (open, show in the folder, copy the paths, save the list, check by rule).
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -120,7 +122,25 @@ void Form2::openRow(const QModelIndex& row, bool containingFolder) {
     }
 }
 
-bool Form2::saveListTo(const std::string& path) {
+void Form2::saveListAs() {
+    const QStringList filters{QStringLiteral("Comma-separated values (*.csv)"),
+                              QStringLiteral("Tab-separated text (*.tsv *.txt)")};
+    QFileDialog dialog(this, QStringLiteral("Save List As"),
+                       QDir::homePath() + QStringLiteral("/chronosift-list.csv"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    // The suffix is added by the dialog, before it asks whether to replace that file.
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters](const QString& f) {
+        dialog.setDefaultSuffix(f == filters[1] ? QStringLiteral("tsv") : QStringLiteral("csv"));
+    });
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        saveListTo(QFile::encodeName(dialog.selectedFiles().first()).toStdString(),
+                   dialog.selectedNameFilter() == filters[1] ? ListFormat::Tsv : ListFormat::Csv);
+    }
+}
+
+bool Form2::saveListTo(const std::string& path, ListFormat chosen) {
     if (model_.snapshot() == nullptr) {
         return false;
     }
@@ -132,7 +152,7 @@ bool Form2::saveListTo(const std::string& path) {
     const std::string failure = saveList(
         path, *model_.snapshot(), ids,
         [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
-        listFormatForName(path));
+        listFormatForName(path, chosen));
     setMousePointer(kArrowPointer);
     if (!failure.empty()) {
         widgets::showMessage(this, QString::fromStdString(failure) + QStringLiteral("."));

@@ -143,9 +143,13 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("text/plain"),
                  QByteArray::fromStdString(file + "\n"));
 
-        // Save List As: the rows shown with their checks; a failed write leaves no file.
+        // Save List As: the rows shown with their checks; a file replaced keeps its mode, so a
+        // private list stays private; a failed write leaves no file.
         f2.results().setChecked(0, true);
+        testsupport::makeFile(tmp_->path() + "/list.tsv");
+        QCOMPARE(::chmod((tmp_->path() + "/list.tsv").c_str(), 0640), 0);
         QVERIFY(f2.saveListTo(tmp_->path() + "/list.tsv"));
+        QCOMPARE(modeOf(tmp_->path() + "/list.tsv"), 0640u);
         const std::string saved = readAll(tmp_->path() + "/list.tsv");
         QVERIFY2(saved.starts_with("path\tlast_modified\tsize_bytes\tchecked\n" + tmp_->path() +
                                    "/files/bad%FF%FEname%0A.txt\t2001-09-09T"),
@@ -157,6 +161,49 @@ class DatePageTest : public PagesFixture {
         QVERIFY2(messages_[0].startsWith("cannot write in " + QString::fromStdString(tmp_->path()) +
                                          "/missing: No such file or directory"),
                  qPrintable(messages_[0]));
+    }
+
+    // Save List As through its dialog: a name typed without an extension takes the chosen
+    // filter's, in that format; an extension in any case chooses the format itself. A new file
+    // gets 0666 less the umask.
+    void saveListAsTakesTheChosenFilter() {
+        makeDir(tmp_->path() + "/files");
+        testsupport::makeFile(tmp_->path() + "/files/a", 1000000000);
+        addRow(tmp_->path() + "/files");
+        next();
+        Form2& f2 = *app_->form2();
+        press(f2, "Check1");
+        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        const mode_t mask = ::umask(002);
+        const struct {
+            const char* typed;
+            int filter;
+            const char* written;
+            const char* header;
+        } saves[] = {{"plain", 0, "plain.csv", "path,"},
+                     {"plain", 1, "plain.tsv", "path\t"},
+                     {"UPPER.TSV", 0, "UPPER.TSV", "path\t"},
+                     {"upper.Csv", 1, "upper.Csv", "path,"},
+                     {"notes.dat", 1, "notes.dat", "path\t"}};
+        for (const auto& save : saves) {
+            QTimer::singleShot(0, &f2, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                auto* filters = dialog->findChild<QComboBox*>("fileTypeCombo");
+                for (int i = 0; i < save.filter; ++i) {
+                    QTest::keyClick(filters, Qt::Key_Down);  // as the user picks it
+                }
+                dialog->findChild<QLineEdit*>("fileNameEdit")
+                    ->setText(QString::fromStdString(tmp_->path() + "/") + save.typed);
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            f2.saveListAs();
+            const std::string path = tmp_->path() + "/" + save.written;
+            QVERIFY2(readAll(path).starts_with(save.header), save.written);
+            QCOMPARE(modeOf(path), 0664u);
+            ::unlink(path.c_str());
+        }
+        ::umask(mask);
+        QVERIFY(messages_.isEmpty());
     }
 
     // The rule dialog reads its fields as typed: decimal units, the bound chosen.

@@ -9,26 +9,28 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QBuffer>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDateEdit>
+#include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QUrl>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 
 #include "app/application.h"
 #include "app/check_rule_dialog.h"
@@ -169,6 +171,10 @@ class PagesFixture : public QObject {
                                     QString(c), Qt::NoModifier);
             }
         }
+    }
+    static unsigned modeOf(const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : ~0u;
     }
     static std::string readAll(const std::string& path) {
         QFile f(QString::fromStdString(path));
