@@ -50,6 +50,9 @@ class Form2 : public Page {
     // Asks for the file with the two formats as filters: a name typed without an extension
     // gets the chosen filter's, and the dialog asks before a file is replaced.
     void saveListAs();
+    // "Check Matching…" and "Uncheck Matching…" once the dialog is closed: a pattern that
+    // cannot be read, or that changes no row, is told in a message.
+    void checkMatching(const CheckRule& rule, bool check);
 
   signals:
     void backRequested();
@@ -75,7 +78,8 @@ class Form2 : public Page {
     void showListMenu(const QPoint& at);
     // Opens the row's file, or shows it in its folder; a message says why when neither works.
     void openRow(const QModelIndex& row, bool containingFolder = false);
-    // "Copy Path": the selected rows' paths (or the focus row's), one a line.
+    // "Copy Path": the selected rows' paths (or the focus row's), one a line, with no newline
+    // after the last.
     void copyPaths();
     void updateCaption();
 

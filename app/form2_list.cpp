@@ -81,9 +81,7 @@ void Form2::showListMenu(const QPoint& at) {
                 [this, check] {
                     CheckRuleDialog dialog(check, this);
                     if (dialog.exec() == QDialog::Accepted) {
-                        setMousePointer(kBusyPointer);
-                        model_.setCheckedMatching(dialog.rule(), check);
-                        setMousePointer(kArrowPointer);
+                        checkMatching(dialog.rule(), check);
                     }
                 })
             ->setEnabled(model_.rowCount() > 0);
@@ -101,6 +99,28 @@ void Form2::showListMenu(const QPoint& at) {
     menu.addSeparator();
     menu.addAction(undoAction_);
     menu.exec(list_->viewport()->mapToGlobal(at));
+}
+
+void Form2::checkMatching(const CheckRule& rule, bool check) {
+    const std::string quoted = "\u201c" + platform::displayText(rule.pattern) + "\u201d";
+    if (const std::string problem = rule.patternProblem(); !problem.empty()) {
+        widgets::showMessage(this, QString::fromStdString(quoted +
+                                                          " cannot be read as a name "
+                                                          "pattern: " +
+                                                          problem + ". No row was changed."));
+        return;
+    }
+    setMousePointer(kBusyPointer);
+    const size_t changed = model_.setCheckedMatching(rule, check);
+    setMousePointer(kArrowPointer);
+    if (changed == 0) {
+        const bool sized = rule.atLeast || rule.atMost;
+        widgets::showMessage(
+            this,
+            QString::fromStdString(std::string(check ? "No unchecked row" : "No checked row") +
+                                   " matches " + quoted + (sized ? " with the size given" : "") +
+                                   ", so none was " + (check ? "checked." : "unchecked.")));
+    }
 }
 
 void Form2::openRow(const QModelIndex& row, bool containingFolder) {
@@ -170,13 +190,17 @@ void Form2::copyPaths() {
     QList<QUrl> urls;
     for (const QModelIndex& row : rows) {
         const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
-        bytes.append(path.data(), static_cast<qsizetype>(path.size())).append('\n');
+        if (!urls.isEmpty()) {
+            bytes.append('\n');
+        }
+        bytes.append(path.data(), static_cast<qsizetype>(path.size()));
         urls.append(QUrl(QString::fromLatin1(platform::fileUri(path))));
     }
-    if (bytes.isEmpty()) {
+    if (urls.isEmpty()) {
         return;
     }
-    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is.
+    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is;
+    // no newline after the last, which a terminal would take as Enter.
     auto* data = new QMimeData;
     data->setData(QStringLiteral("text/plain"), bytes);
     data->setUrls(urls);
