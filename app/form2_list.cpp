@@ -104,10 +104,9 @@ void Form2::showListMenu(const QPoint& at) {
 void Form2::checkMatching(const CheckRule& rule, bool check) {
     const std::string quoted = "\u201c" + platform::displayText(rule.pattern) + "\u201d";
     if (const std::string problem = rule.patternProblem(); !problem.empty()) {
-        widgets::showMessage(this, QString::fromStdString(quoted +
-                                                          " cannot be read as a name "
-                                                          "pattern: " +
-                                                          problem + ". No row was changed."));
+        widgets::showMessage(
+            this, QString::fromStdString(quoted + " cannot be read as a name pattern: " + problem +
+                                         ". No row was changed."));
         return;
     }
     setMousePointer(kBusyPointer);
