@@ -1,15 +1,63 @@
 #include "app/check_rule_dialog.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <cmath>
 
 namespace chronosift {
+
+namespace {
+
+constexpr char kNamedCombo[] = "chronosift-named-combo";
+
+// On Linux Qt names a combo box by its current text, so a screen reader would announce "at most"
+// or "GB" with nothing to say what they are. These are named by their accessible name, and
+// their text is their value.
+class NamedComboAccessible : public QAccessibleWidget {
+  public:
+    explicit NamedComboAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? static_cast<QComboBox*>(widget())->currentText()
+                                       : QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{showMenuAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == showMenuAction()) {
+            static_cast<QComboBox*>(widget())->showPopup();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface* namedComboFor(const QString& className, QObject* object) {
+    if (className == QLatin1String("QComboBox") && object != nullptr &&
+        object->property(kNamedCombo).toBool()) {
+        return new NamedComboAccessible(static_cast<QWidget*>(object));
+    }
+    return nullptr;
+}
+
+QComboBox* namedCombo(const QString& name, const QStringList& items, QWidget* parent) {
+    QAccessible::installFactory(namedComboFor);  // once; a second install is ignored
+    auto* combo = new QComboBox(parent);
+    combo->setProperty(kNamedCombo, true);
+    combo->setAccessibleName(name);
+    combo->addItems(items);
+    return combo;
+}
+
+}  // namespace
 
 CheckRuleDialog::CheckRuleDialog(bool check, QWidget* parent) : QDialog(parent) {
     setWindowTitle(check ? QStringLiteral("Check Matching") : QStringLiteral("Uncheck Matching"));
@@ -23,22 +71,24 @@ CheckRuleDialog::CheckRuleDialog(bool check, QWidget* parent) : QDialog(parent) 
     form->addRow(QString(), ignoreCase_);
 
     auto* sizeRow = new QHBoxLayout;
-    bound_ = new QComboBox(this);
-    bound_->addItems(
-        {QStringLiteral("any size"), QStringLiteral("at least"), QStringLiteral("at most")});
-    bound_->setAccessibleName(QStringLiteral("Size bound"));
+    bound_ = namedCombo(
+        QStringLiteral("Size bound"),
+        {QStringLiteral("any size"), QStringLiteral("at least"), QStringLiteral("at most")}, this);
     size_ = new QDoubleSpinBox(this);
     size_->setRange(0, 1e9);
     size_->setDecimals(1);
     size_->setAccessibleName(QStringLiteral("Size"));
-    unit_ = new QComboBox(this);
-    unit_->addItems({QStringLiteral("KB"), QStringLiteral("MB"), QStringLiteral("GB")});
+    unit_ = namedCombo(QStringLiteral("Size unit"),
+                       {QStringLiteral("KB"), QStringLiteral("MB"), QStringLiteral("GB")}, this);
     unit_->setCurrentIndex(1);
-    unit_->setAccessibleName(QStringLiteral("Size unit"));
     sizeRow->addWidget(bound_);
     sizeRow->addWidget(size_);
     sizeRow->addWidget(unit_);
-    form->addRow(QStringLiteral("&Size:"), sizeRow);
+    // A label of its own, since QFormLayout gives a row that holds a layout no buddy (and shows
+    // the "&"): Alt+S goes to the first size field.
+    auto* sizeLabel = new QLabel(QStringLiteral("&Size:"), this);
+    sizeLabel->setBuddy(bound_);
+    form->addRow(sizeLabel, sizeRow);
     const auto boundChanged = [this] {
         size_->setEnabled(bound_->currentIndex() != 0);
         unit_->setEnabled(bound_->currentIndex() != 0);

@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -124,15 +123,19 @@ int Form1::dropFolders(const QMimeData& data) {
     int added = 0;
     QStringList refused;
     for (const QUrl& url : data.urls()) {
-        const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
-        const auto row =
-            url.isLocalFile() && platform::isFolder(path) ? rowForSelection(path) : std::nullopt;
+        // The path's bytes from the address's own %XX, as a name that is not UTF-8 would be
+        // lost through QString.
+        const bool local =
+            url.isLocalFile() && (url.host().isEmpty() || url.host() == QLatin1String("localhost"));
+        const std::string path =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+        const auto row = local && platform::isFolder(path) ? rowForSelection(path) : std::nullopt;
         if (row) {
             folders_.append(*row);
             ++added;
         } else {
-            refused << (url.isLocalFile() ? QString::fromStdString(platform::displayText(path))
-                                          : url.toDisplayString());
+            refused << (local ? QString::fromStdString(platform::displayText(path))
+                              : url.toDisplayString());
         }
     }
     applyRuleN();

@@ -2,9 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDir>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -128,15 +126,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     saveAction_->setShortcut(QKeySequence::Save);
     saveAction_->setShortcutContext(Qt::WindowShortcut);
     addAction(saveAction_);
-    connect(saveAction_, &QAction::triggered, this, [this] {
-        const QString name = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Save List As"),
-            QDir::homePath() + QStringLiteral("/chronosift-list.csv"),
-            QStringLiteral("Comma-separated values (*.csv);;Tab-separated text (*.tsv *.txt)"));
-        if (!name.isEmpty()) {
-            saveListTo(QFile::encodeName(name).toStdString());
-        }
-    });
+    connect(saveAction_, &QAction::triggered, this, &Form2::saveListAs);
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
     connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {

@@ -9,6 +9,7 @@
 #include "index/file_index.h"
 #include "recycle/press.h"
 #include "recycle/recycling_bin.h"
+#include "search/export.h"
 #include "search/results_model.h"
 #include "trash/trash.h"
 
@@ -38,9 +39,15 @@ class Form2 : public Page {
     // the tab order that takes it.
     QWidget* firstFocus() const;
     QAction* undoAction() const { return undoAction_; }
-    // "Save List As…" to a path: the rows shown, in their order, CSV or (by the name's ending)
-    // tab-separated; a message says why when it fails. True when written.
-    bool saveListTo(const std::string& path);
+    // "Save List As…" to a path: the rows shown, in their order, in the format the name's
+    // extension asks for, or else `chosen`; a message says why when it fails. True when written.
+    bool saveListTo(const std::string& path, ListFormat chosen = ListFormat::Csv);
+    // Asks for the file with the two formats as filters: a name typed without an extension
+    // gets the chosen filter's, and the dialog asks before a file is replaced.
+    void saveListAs();
+    // "Check Matching…" and "Uncheck Matching…" once the dialog is closed: a pattern that
+    // cannot be read, or that changes no row, is told in a message.
+    void checkMatching(const CheckRule& rule, bool check);
 
   signals:
     void backRequested();
@@ -65,7 +72,8 @@ class Form2 : public Page {
     void showListMenu(const QPoint& at);
     // Opens the row's file, or shows it in its folder; a message says why when neither works.
     void openRow(const QModelIndex& row, bool containingFolder = false);
-    // "Copy Path": the selected rows' paths (or the focus row's), one a line.
+    // "Copy Path": the selected rows' paths (or the focus row's), one a line, with no newline
+    // after the last.
     void copyPaths();
     void updateCaption();
 

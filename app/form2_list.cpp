@@ -2,6 +2,8 @@
 // (open, show in the folder, copy the paths, save the list, check by rule).
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -79,9 +81,7 @@ void Form2::showListMenu(const QPoint& at) {
                 [this, check] {
                     CheckRuleDialog dialog(check, this);
                     if (dialog.exec() == QDialog::Accepted) {
-                        setMousePointer(kBusyPointer);
-                        model_.setCheckedMatching(dialog.rule(), check);
-                        setMousePointer(kArrowPointer);
+                        checkMatching(dialog.rule(), check);
                     }
                 })
             ->setEnabled(model_.rowCount() > 0);
@@ -99,6 +99,27 @@ void Form2::showListMenu(const QPoint& at) {
     menu.addSeparator();
     menu.addAction(undoAction_);
     menu.exec(list_->viewport()->mapToGlobal(at));
+}
+
+void Form2::checkMatching(const CheckRule& rule, bool check) {
+    const std::string quoted = "\u201c" + platform::displayText(rule.pattern) + "\u201d";
+    if (const std::string problem = rule.patternProblem(); !problem.empty()) {
+        widgets::showMessage(
+            this, QString::fromStdString(quoted + " cannot be read as a name pattern: " + problem +
+                                         ". No row was changed."));
+        return;
+    }
+    setMousePointer(kBusyPointer);
+    const size_t changed = model_.setCheckedMatching(rule, check);
+    setMousePointer(kArrowPointer);
+    if (changed == 0) {
+        const bool sized = rule.atLeast || rule.atMost;
+        widgets::showMessage(
+            this,
+            QString::fromStdString(std::string(check ? "No unchecked row" : "No checked row") +
+                                   " matches " + quoted + (sized ? " with the size given" : "") +
+                                   ", so none was " + (check ? "checked." : "unchecked.")));
+    }
 }
 
 void Form2::openRow(const QModelIndex& row, bool containingFolder) {
@@ -120,7 +141,25 @@ void Form2::openRow(const QModelIndex& row, bool containingFolder) {
     }
 }
 
-bool Form2::saveListTo(const std::string& path) {
+void Form2::saveListAs() {
+    const QStringList filters{QStringLiteral("Comma-separated values (*.csv)"),
+                              QStringLiteral("Tab-separated text (*.tsv *.txt)")};
+    QFileDialog dialog(this, QStringLiteral("Save List As"),
+                       QDir::homePath() + QStringLiteral("/chronosift-list.csv"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    // The suffix is added by the dialog, before it asks whether to replace that file.
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters](const QString& f) {
+        dialog.setDefaultSuffix(f == filters[1] ? QStringLiteral("tsv") : QStringLiteral("csv"));
+    });
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        saveListTo(QFile::encodeName(dialog.selectedFiles().first()).toStdString(),
+                   dialog.selectedNameFilter() == filters[1] ? ListFormat::Tsv : ListFormat::Csv);
+    }
+}
+
+bool Form2::saveListTo(const std::string& path, ListFormat chosen) {
     if (model_.snapshot() == nullptr) {
         return false;
     }
@@ -132,7 +171,7 @@ bool Form2::saveListTo(const std::string& path) {
     const std::string failure = saveList(
         path, *model_.snapshot(), ids,
         [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
-        listFormatForName(path));
+        listFormatForName(path, chosen));
     setMousePointer(kArrowPointer);
     if (!failure.empty()) {
         widgets::showMessage(this, QString::fromStdString(failure) + QStringLiteral("."));
@@ -150,13 +189,17 @@ void Form2::copyPaths() {
     QList<QUrl> urls;
     for (const QModelIndex& row : rows) {
         const std::string path = model_.snapshot()->path(model_.fileAt(row.row()));
-        bytes.append(path.data(), static_cast<qsizetype>(path.size())).append('\n');
+        if (!urls.isEmpty()) {
+            bytes.append('\n');
+        }
+        bytes.append(path.data(), static_cast<qsizetype>(path.size()));
         urls.append(QUrl(QString::fromLatin1(platform::fileUri(path))));
     }
-    if (bytes.isEmpty()) {
+    if (urls.isEmpty()) {
         return;
     }
-    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is.
+    // The paths' own bytes, one a line, so that a name that is not UTF-8 is pasted as it is;
+    // no newline after the last, which a terminal would take as Enter.
     auto* data = new QMimeData;
     data->setData(QStringLiteral("text/plain"), bytes);
     data->setUrls(urls);

@@ -1,13 +1,14 @@
 #include "folders/folder_tree.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileSystemWatcher>
 #include <QMenu>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <algorithm>
@@ -99,19 +100,15 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
             [this] { emit customContextMenuRequested(visualRect(currentIndex()).center()); });
 
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::populate);
-    watcher_ = new QFileSystemWatcher(this);
-    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
-        if (!pathOf(item).isEmpty()) {
-            watcher_->removePath(QFile::decodeName(pathOf(item)));
-        }
-    });
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& changed) {
-        const QByteArray path = QFile::encodeName(changed);
-        QTreeWidgetItem* item = deepestItemFor(path);
-        if (item != nullptr && pathOf(item) == path && item->isExpanded()) {
-            relist(item);
-        }
-    });
+    connect(this, &QTreeWidget::itemCollapsed, this, &FolderTree::syncWatches);
+    // inotify rather than QFileSystemWatcher, which takes a QString and so cannot watch a
+    // folder whose name is not UTF-8.
+    inotifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotifyFd_ >= 0) {
+        auto* notifier = new QSocketNotifier(inotifyFd_, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &FolderTree::readWatchEvents);
+        syncWatches();
+    }
     // The selection, not the current item: Qt makes an item current without selecting it (when
     // the tree first takes the focus), and a Ctrl+click can clear the selection but not that.
     connect(this, &QTreeWidget::itemSelectionChanged, this, &FolderTree::selectionNotification);
@@ -121,6 +118,9 @@ FolderTree::~FolderTree() {
     alive_.reset();
     if (mountsFd_ >= 0) {
         ::close(mountsFd_);
+    }
+    if (inotifyFd_ >= 0) {
+        ::close(inotifyFd_);
     }
 }
 
@@ -159,6 +159,7 @@ void FolderTree::refreshVolumes() {
         computer_->insertChild(
             at, item != nullptr ? item : makeFolderItem(wanted[k], display(wanted[k])));
     }
+    syncWatches();
     checkExpanders(computer_);
 }
 
@@ -170,7 +171,6 @@ void FolderTree::populate(QTreeWidgetItem* item) {
     // Listed anew at every expansion, and followed on disk while it stays open.
     item->setData(0, kPopulatedRole, true);
     relist(item);
-    watcher_->addPath(QFile::decodeName(path));
 }
 
 void FolderTree::removeItem(QTreeWidgetItem* item) {
@@ -205,9 +205,115 @@ void FolderTree::relist(QTreeWidgetItem* item) {
     while (i < item->childCount()) {
         removeItem(item->child(i));
     }
-    // Listed: its own children decide whether it has an expander.
+    // Listed: its own children decide whether it has an expander. The new children are
+    // watched before they are checked, so a subfolder made in between is not missed.
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    syncWatches();
     checkExpanders(item);
+}
+
+void FolderTree::syncWatches() {
+    if (inotifyFd_ < 0) {
+        return;
+    }
+    QSet<QByteArray> shown;
+    QList<QTreeWidgetItem*> stack{invisibleRootItem()};
+    while (!stack.isEmpty()) {
+        QTreeWidgetItem* item = stack.takeLast();
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem* child = item->child(i);
+            if (!pathOf(child).isEmpty()) {
+                shown.insert(pathOf(child));
+            }
+            if (child->isExpanded()) {
+                stack.append(child);
+            }
+        }
+    }
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        if (shown.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        // Two paths of one folder (a bind mount) share one watch.
+        QList<QByteArray>& paths = watchedPaths_[it.value()];
+        paths.removeAll(it.key());
+        if (paths.isEmpty()) {
+            ::inotify_rm_watch(inotifyFd_, it.value());
+            watchedPaths_.remove(it.value());
+        }
+        it = watches_.erase(it);
+    }
+    for (const QByteArray& path : shown) {
+        if (watches_.contains(path)) {
+            continue;
+        }
+        const int wd =
+            ::inotify_add_watch(inotifyFd_, path.constData(),
+                                IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        // A folder that cannot be watched (gone, unreadable, out of watches) is still shown;
+        // it is listed anew when it is opened.
+        if (wd >= 0) {
+            watches_.insert(path, wd);
+            if (!watchedPaths_[wd].contains(path)) {
+                watchedPaths_[wd].append(path);
+            }
+        }
+    }
+}
+
+void FolderTree::readWatchEvents() {
+    QSet<QByteArray> changed;
+    alignas(inotify_event) char buffer[16384];
+    ssize_t n;
+    while ((n = ::read(inotifyFd_, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                for (auto it = watches_.cbegin(); it != watches_.cend(); ++it) {
+                    changed.insert(it.key());
+                }
+            } else if (event->mask & IN_IGNORED) {
+                // The kernel dropped the watch (the folder went): the next sync may add it again.
+                for (const QByteArray& path : watchedPaths_.take(event->wd)) {
+                    watches_.remove(path);
+                }
+            } else if (event->len == 0 || (event->mask & IN_ISDIR) != 0) {
+                // Only folders are shown: a file coming or going changes nothing here.
+                for (const QByteArray& path : watchedPaths_.value(event->wd)) {
+                    changed.insert(path);
+                }
+            }
+        }
+    }
+    // An open folder is listed again; a closed one has its expander checked again, with its
+    // siblings.
+    QSet<QByteArray> parents;
+    for (const QByteArray& path : changed) {
+        QTreeWidgetItem* item = deepestItemFor(path);
+        if (item == nullptr || pathOf(item) != path) {
+            continue;
+        }
+        if (item->isExpanded() && item->data(0, kPopulatedRole).toBool()) {
+            relist(item);
+        } else if (item->parent() != nullptr) {
+            parents.insert(pathOf(item->parent()).isEmpty() ? item->parent()->text(0).toUtf8()
+                                                            : pathOf(item->parent()));
+        }
+    }
+    for (const QByteArray& parent : parents) {
+        QTreeWidgetItem* item =
+            parent.startsWith('/')
+                ? deepestItemFor(parent)
+                : findItems(QString::fromUtf8(parent),
+                            Qt::MatchExactly | Qt::MatchRecursive | Qt::MatchCaseSensitive)
+                      .value(0);
+        if (item != nullptr && (pathOf(item).isEmpty() || pathOf(item) == parent)) {
+            checkExpanders(item);
+        }
+    }
 }
 
 void FolderTree::checkExpanders(QTreeWidgetItem* item) {

@@ -5,16 +5,19 @@
 //
 // A folder shows an expander only when it has a subfolder to show. That is found out off the
 // user-interface thread, so a slow or dead mount never blocks the page; until then a folder shows
-// one. "My Computer" follows volumes as they are mounted and unmounted, and an expanded folder
-// follows its subfolders as they are made, renamed and removed.
+// one. "My Computer" follows volumes as they are mounted and unmounted, an expanded folder
+// follows its subfolders as they are made, renamed and removed, and a folder shown closed gains
+// or loses its expander as its first subfolder comes or its last goes. Folders are watched by
+// their bytes, so names that are not UTF-8 are followed too.
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QTreeWidget>
 #include <memory>
 
 class QAction;
-class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace chronosift {
@@ -59,6 +62,10 @@ class FolderTree : public QTreeWidget {
     void relist(QTreeWidgetItem* item);
     // Deletes an item; a selection inside it is cleared, not passed on.
     void removeItem(QTreeWidgetItem* item);
+    // Watches every file-system item that is shown (and no other), by its path's bytes.
+    void syncWatches();
+    // Lists open folders that changed again, and checks again the expanders of closed ones.
+    void readWatchEvents();
     // Finds out, off this thread, which of the item's children have subfolders.
     void checkExpanders(QTreeWidgetItem* item);
     // The deepest file-system item whose path is `path` or a folder above it.
@@ -69,8 +76,10 @@ class FolderTree : public QTreeWidget {
     int hiddenGeneration_ = 0;  // answers given for another setting are dropped
     QAction* showHiddenAction_;
     QSocketNotifier* mountWatch_ = nullptr;
-    QFileSystemWatcher* watcher_ = nullptr;  // the expanded folders, so they follow the disk
     int mountsFd_ = -1;
+    int inotifyFd_ = -1;
+    QHash<QByteArray, int> watches_;              // path -> watch
+    QHash<int, QList<QByteArray>> watchedPaths_;  // watch -> paths
     // Answers from the background come back only while this lives.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -82,8 +82,7 @@ std::string failureMessage(const std::vector<std::string>& paths,
     std::vector<size_t> stayed;
     std::string notes;  // files that moved, with something else to tell
     for (size_t i = 0; i < outcomes.size(); ++i) {
-        if (outcomes[i].status == trash::TrashStatus::Failed ||
-            outcomes[i].status == trash::TrashStatus::Missing) {
+        if (outcomes[i].status != trash::TrashStatus::Moved) {
             stayed.push_back(i);
         } else if (outcomes[i].status == trash::TrashStatus::Moved && !outcomes[i].reason.empty()) {
             notes.append("\n").append(platform::displayText(paths[i]));
@@ -101,6 +100,8 @@ std::string failureMessage(const std::vector<std::string>& paths,
         text.append("\n").append(platform::displayText(paths[i])).append(": ");
         if (outcomes[i].status == trash::TrashStatus::Missing) {
             text.append("it is no longer there (").append(outcomes[i].reason).append(")");
+        } else if (outcomes[i].status == trash::TrashStatus::NotTried) {
+            text.append("the move was cancelled before it");
         } else {
             text.append(outcomes[i].reason);
         }

@@ -33,7 +33,7 @@ std::vector<int> rowsToRemove(const std::vector<int>& rows,
                               const std::vector<trash::TrashOutcome>& outcomes);
 
 // One message naming the files that were not moved and why (at most `named` of them, then
-// "and N more"), or "" when every file that was tried went.
+// "and N more"), those a cancel left untried included, or "" when every file went.
 std::string failureMessage(const std::vector<std::string>& paths,
                            const std::vector<trash::TrashOutcome>& outcomes, size_t named = 20);
 

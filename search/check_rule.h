@@ -17,6 +17,9 @@ struct CheckRule {
 
     // Whether a file of this name and size matches. `name` is bytes, compared as they are.
     bool matches(std::string_view name, uint64_t size) const;
+    // Why the pattern cannot be read (a "[" never closed, a "\" at the end), or "" when it can.
+    // fnmatch would take such a pattern literally, which is never what was meant.
+    std::string patternProblem() const;
 };
 
 }  // namespace chronosift

@@ -31,9 +31,19 @@ std::optional<ListFormat> parseListFormat(std::string_view name) {
     return std::nullopt;
 }
 
-ListFormat listFormatForName(std::string_view fileName) {
-    return fileName.ends_with(".tsv") || fileName.ends_with(".txt") ? ListFormat::Tsv
-                                                                    : ListFormat::Csv;
+ListFormat listFormatForName(std::string_view fileName, ListFormat otherwise) {
+    const std::string_view name = fileName.substr(fileName.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) {
+        return otherwise;
+    }
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    return extension == "csv"                         ? ListFormat::Csv
+           : extension == "tsv" || extension == "txt" ? ListFormat::Tsv
+                                                      : otherwise;
 }
 
 namespace {
@@ -219,10 +229,16 @@ std::string saveList(const std::string& path, const FileIndex& index,
         return "cannot write in " + platform::displayText(folder) + ": " +
                platform::errorText(errno);
     }
-    // As any new file of the user's would be, not mkstemp's 0600.
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    ::fchmod(fd, 0644 & ~mask);
+    // The mode of the file it replaces, so a private list stays private; else as any new file
+    // of the user's would be, not mkstemp's 0600.
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     std::FILE* out = ::fdopen(fd, "wb");
     int error = out != nullptr ? writeList(out, index, ids, checked, format) : errno;
     if (error == 0 && ::fsync(::fileno(out)) != 0) {

@@ -24,8 +24,9 @@ enum class ListFormat { Csv, Tsv, Lines, Null };
 
 // "csv", "tsv", "lines", "null"; nothing for anything else.
 std::optional<ListFormat> parseListFormat(std::string_view name);
-// The format a file name asks for: ".tsv" and ".txt" tab-separated, anything else CSV.
-ListFormat listFormatForName(std::string_view fileName);
+// The format a file name asks for by its extension, in any case: ".csv" CSV, ".tsv" and ".txt"
+// tab-separated; `otherwise` for any other name, or none.
+ListFormat listFormatForName(std::string_view fileName, ListFormat otherwise = ListFormat::Csv);
 
 // Writes the files `ids` of `index` in that order; `checked(i)` says whether row i is checked.
 // 0, or the errno of the write that failed.
@@ -33,7 +34,7 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
               const std::function<bool(size_t)>& checked, ListFormat format);
 
 // Writes the list to `path` whole or not at all: into a new file beside it, then renamed over
-// it. "" or why not.
+// it. A file replaced keeps its mode; a new one gets 0666 less the umask. "" or why not.
 std::string saveList(const std::string& path, const FileIndex& index,
                      const std::vector<FileId>& ids, const std::function<bool(size_t)>& checked,
                      ListFormat format);

@@ -142,11 +142,15 @@ class DatePageTest : public PagesFixture {
 
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->mimeData()->data("text/plain"),
-                 QByteArray::fromStdString(file + "\n"));
+                 QByteArray::fromStdString(file));  // no newline for a terminal to run
 
-        // Save List As: the rows shown with their checks; a failed write leaves no file.
+        // Save List As: the rows shown with their checks; a file replaced keeps its mode, so a
+        // private list stays private; a failed write leaves no file.
         f2.results().setChecked(0, true);
+        testsupport::makeFile(tmp_->path() + "/list.txt");
+        QCOMPARE(::chmod((tmp_->path() + "/list.txt").c_str(), 0640), 0);
         QVERIFY(f2.saveListTo(tmp_->path() + "/list.txt"));  // as tab-separated as ".tsv"
+        QCOMPARE(modeOf(tmp_->path() + "/list.txt"), 0640u);
         const std::string saved = readAll(tmp_->path() + "/list.txt");
         QVERIFY2(saved.starts_with("path\tlast_modified\tsize_bytes\tchecked\n" + tmp_->path() +
                                    "/files/bad%FF%FEname%0A.txt\t2001-09-09T"),
@@ -158,6 +162,83 @@ class DatePageTest : public PagesFixture {
         QVERIFY2(messages_[0].startsWith("cannot write in " + QString::fromStdString(tmp_->path()) +
                                          "/missing: No such file or directory"),
                  qPrintable(messages_[0]));
+    }
+
+    // Save List As through its dialog: a name typed without an extension takes the chosen
+    // filter's, in that format; an extension in any case chooses the format itself. A new file
+    // gets 0666 less the umask. Check Matching says when it cannot read a pattern or changes
+    // nothing.
+    void listActionsDoWhatWasChosen() {
+        makeDir(tmp_->path() + "/files");
+        testsupport::makeFile(tmp_->path() + "/files/a", 1000000000);
+        addRow(tmp_->path() + "/files");
+        next();
+        Form2& f2 = *app_->form2();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        QCOMPARE(f2.results().rowCount(), 1);
+        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        const mode_t mask = ::umask(002);
+        const struct {
+            const char* typed;
+            int filter;
+            const char* written;
+            const char* header;
+        } saves[] = {{"plain", 0, "plain.csv", "path,"},
+                     {"plain", 1, "plain.tsv", "path\t"},
+                     {"UPPER.TSV", 0, "UPPER.TSV", "path\t"},
+                     {"upper.Csv", 1, "upper.Csv", "path,"},
+                     {"notes.dat", 1, "notes.dat", "path\t"}};
+        for (const auto& save : saves) {
+            QTimer::singleShot(0, &f2, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                auto* filters = dialog->findChild<QComboBox*>("fileTypeCombo");
+                for (int i = 0; i < save.filter; ++i) {
+                    QTest::keyClick(filters, Qt::Key_Down);  // as the user picks it
+                }
+                dialog->findChild<QLineEdit*>("fileNameEdit")
+                    ->setText(QString::fromStdString(tmp_->path() + "/") + save.typed);
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            f2.saveListAs();
+            const std::string path = tmp_->path() + "/" + save.written;
+            QVERIFY2(readAll(path).starts_with(save.header), save.written);
+            QCOMPARE(modeOf(path), 0664u);
+            ::unlink(path.c_str());
+        }
+        ::umask(mask);
+        QVERIFY(messages_.isEmpty());
+
+        const struct {
+            CheckRule rule;
+            bool check;
+            const char* message;
+        } rules[] = {
+            {{"[", true, {}, {}},
+             true,
+             "\u201c[\u201d cannot be read as a name pattern: a \u201c[\u201d in it has no "
+             "closing \u201c]\u201d. No row was changed."},
+            {{"a\\", true, {}, {}},
+             true,
+             "\u201ca\\\u201d cannot be read as a name pattern: it ends in a \u201c\\\u201d "
+             "with nothing after it. No row was changed."},
+            {{"*.log", true, {}, {}},
+             true,
+             "No unchecked row matches \u201c*.log\u201d, so none was checked."},
+            {{"[]a]", true, {}, {}}, true, ""},
+            {{"A", true, {}, {}},
+             true,
+             "No unchecked row matches \u201cA\u201d, so none was checked."},
+            {{"a", true, 5000, {}},
+             false,
+             "No checked row matches \u201ca\u201d with the size given, so none was unchecked."},
+        };
+        for (const auto& [rule, check, message] : rules) {
+            messages_.clear();
+            f2.checkMatching(rule, check);
+            QCOMPARE(messages_.join(""), QString(message));
+        }
+        QCOMPARE(f2.results().checkedRows(), std::vector<int>{0});
     }
 
     // The rule dialog reads its fields as typed: decimal units, the bound chosen.
@@ -181,6 +262,24 @@ class DatePageTest : public PagesFixture {
             QCOMPARE(least ? rule.atLeast : rule.atMost, std::optional<uint64_t>(bytes));
             QVERIFY(!(least ? rule.atMost : rule.atLeast));
         }
+        // What a screen reader announces: each field by its name, not its value.
+        const std::pair<QWidget*, const char*> names[] = {{dialog.patternField(), "Name pattern"},
+                                                          {dialog.sizeBoundField(), "Size bound"},
+                                                          {dialog.sizeField(), "Size"},
+                                                          {dialog.unitField(), "Size unit"}};
+        for (const auto& [field, name] : names) {
+            QCOMPARE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), name);
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(dialog.unitField())->text(QAccessible::Value),
+            "MB");
+        // "&Size:" is a mnemonic: Alt+S goes to the size bound.
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.patternField()->setFocus();
+        QTest::keyClick(&dialog, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), dialog.sizeBoundField());
     }
 
     void trashAndUndo() {

@@ -183,22 +183,25 @@ class FolderPageTest : public PagesFixture {
         QVERIFY(messages_.isEmpty());
     }
 
-    // Folders dragged from a file manager are added as "Add Folder" adds them; a file and a URI
-    // that is not local are refused in one message naming them.
+    // Folders dragged from a file manager are added as "Add Folder" adds them, name bytes that
+    // are not UTF-8 included; a file and a URI that is not local are refused in one message
+    // naming them.
     void foldersDroppedIn() {
-        makeDir(tmp_->path() + "/dropped");
+        makeDir(tmp_->path() + "/dropped\xFF");
         testsupport::makeFile(tmp_->path() + "/a file.txt");
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(tmp_->path() + "/dropped")),
-                      QUrl::fromLocalFile(QString::fromStdString(tmp_->path() + "/a file.txt")),
-                      QUrl(QStringLiteral("http://example.org/folder"))});
+        const QByteArray at =
+            "file://" + QUrl::toPercentEncoding(QByteArray::fromStdString(tmp_->path()), "/");
+        QMimeData data;  // as a file manager offers them
+        data.setData("text/uri-list", at + "/dropped%FF\r\n" + at +
+                                          "/a%20file.txt\r\nhttp://example.org/folder\r\n");
         auto* viewport = on<QTreeView>(form1(), "ListView1")->viewport();
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &enter);
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &drop);
-        QCOMPARE(rows(), QStringList{QString::fromStdString(tmp_->path() + "/dropped/")});
+        QCOMPARE(form1().searchFolders().rows(),
+                 std::vector<std::string>{tmp_->path() + "/dropped\xFF/"});
         QVERIFY(button(form1(), "Check4")->isEnabled());
         QCOMPARE(messages_.size(), 1);
         QCOMPARE(messages_[0], "Only folders on this computer can be added; these were not:\n\n" +
@@ -316,7 +319,7 @@ class FolderPageTest : public PagesFixture {
         auto* list = on<QTreeView>(form1(), "ListView1");
         list->setCurrentIndex(list->model()->index(0, 0));
         emit list->doubleClicked(list->currentIndex());  // a double-click on the row
-        press(form1(), "Check4");                              // a second "Next  > >"
+        press(form1(), "Check4");                        // a second "Next  > >"
         QTest::keyClick(&form1(), Qt::Key_Escape);
         QTRY_COMPARE(form1().windowTitle(), QStringLiteral("Chronosift"));
         QVERIFY(!form1().indexing());

@@ -83,11 +83,22 @@ class FolderTreeTest : public PagesFixture {
         QVERIFY(tree->selectedItems().isEmpty());
         QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "onlyhidden"}));
 
-        // An expanded folder follows the disk: made, renamed and removed subfolders.
-        makeDir(root + "/made");
-        QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "made", "onlyhidden"}));
+        // An expanded folder follows the disk: made, renamed and removed subfolders, and the
+        // expander of one that gains or loses its first subfolder; names not UTF-8 too.
+        const std::string made = root + "/made\xFF";
+        makeDir(made);
+        QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "made\uFFFD", "onlyhidden"}));
+        makeDir(made + "/sub");
+        QTRY_COMPARE(children(), (QStringList{"deep+", "flat", "made\uFFFD+", "onlyhidden"}));
+        QVERIFY(tree->selectPath(QByteArray::fromStdString(made)));
+        tree->currentItem()->setExpanded(true);
+        makeDir(made + "/sub\xFE");
+        QTRY_COMPARE(tree->currentItem()->childCount(), 2);
+        QCOMPARE(tree->currentItem()->child(1)->text(0), QString("sub\uFFFD"));
         QCOMPARE(::rename((root + "/flat").c_str(), (root + "/renamed").c_str()), 0);
-        QCOMPARE(::rmdir((root + "/made").c_str()), 0);
+        for (const char* gone : {"/sub", "/sub\xFE", ""}) {
+            QCOMPARE(::rmdir((made + gone).c_str()), 0);
+        }
         QTRY_COMPARE(children(), (QStringList{"deep+", "onlyhidden", "renamed"}));
         // Collapsed, it is not followed; expanded again, it is listed anew.
         item->setExpanded(false);

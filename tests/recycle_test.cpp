@@ -20,7 +20,7 @@ TEST(RecyclingBin, MessageNamesTheFilesThatStayedAndWhy) {
     EXPECT_EQ(failureMessage({"/a"}, {outcome(TrashStatus::Moved)}), "");
     EXPECT_EQ(
         failureMessage({"/a", "/b"}, {outcome(TrashStatus::Moved), outcome(TrashStatus::NotTried)}),
-        "");
+        "1 file was not moved to the trash:\n\n/b: the move was cancelled before it");
     EXPECT_EQ(failureMessage({"/a\nb\t", "/b\xFF"},
                              {outcome(TrashStatus::Failed, "Permission denied"),
                               outcome(TrashStatus::Missing, "No such file or directory")}),

@@ -13,9 +13,13 @@ class PushButtonAccessible : public QAccessibleWidget {
   public:
     explicit PushButtonAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Button) {}
 
+    // The arrows drawn in a caption ("Next  > >", "< < Back") are not read out.
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
-            return static_cast<const PushButton*>(widget())->text();
+        if (t == QAccessible::Name) {
+            QString name = widget()->accessibleName().isEmpty()
+                               ? static_cast<const PushButton*>(widget())->text()
+                               : widget()->accessibleName();
+            return name.remove(QLatin1Char('<')).remove(QLatin1Char('>')).simplified();
         }
         return QAccessibleWidget::text(t);
     }

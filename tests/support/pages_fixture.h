@@ -10,26 +10,27 @@
 #include <QAccessible>
 #include <QBuffer>
 #include <QCalendarWidget>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QUrl>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 
 #include "app/application.h"
 #include "app/check_rule_dialog.h"
@@ -63,7 +64,7 @@ const Expected kForm1[] = {
     {"Check3", "PushButton", "Remove From List", "page", 120, 5400, 4095, 400, 1125},
     {"Check2", "PushButton", "Clear List", "page", 4320, 5400, 4095, 400, 1125},
     {"Check5", "PushButton", "Exit", "page", 120, 5880, 4095, 400, 1125},
-    {"Check4", "PushButton", "Next  > >", "page", 4320, 5880, 4095, 400, 1125},
+    {"Check4", "PushButton", "Next  > >", "page", 4320, 5880, 4095, 400, 1125, "Next"},
     {"Frame1", "QGroupBox", "Select and Add Folders to Search", "page", 120, 120, 8295, 3495, 975},
 };
 
@@ -74,7 +75,7 @@ const Expected kForm2[] = {
     {"DTPicker1", "DatePicker", "", "Frame1", 2280, 240, 5775, 375, 975, "After this date"},
     {"DTPicker2", "DatePicker", "", "Frame1", 2280, 720, 5775, 375, 975, "Before this date"},
     {"DTPicker3", "DatePicker", "", "Frame1", 2280, 1200, 5775, 375, 975, "On this date"},
-    {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125},
+    {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125, "Back"},
     {"Check1", "PushButton", "Find Results", "page", 4320, 1920, 4095, 400, 1125},
     {"ListView1", "QTreeView", "", "page", 120, 2400, 8295, 2535, 900, "Results"},
     {"Check3", "PushButton", "Send Checked Items to Recycling Bin", "page", 120, 5040, 8295, 400,
@@ -170,6 +171,10 @@ class PagesFixture : public QObject {
                                     QString(c), Qt::NoModifier);
             }
         }
+    }
+    static unsigned modeOf(const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : ~0u;
     }
     static std::string readAll(const std::string& path) {
         QFile f(QString::fromStdString(path));
