@@ -88,7 +88,8 @@ std::string criterionName(Criterion c) {
 }
 
 // Moves the matching files to the trash without asking; one line on `err` per file that could
-// not be moved. Exit code 1 when any file stayed.
+// not be moved and per note on one that moved (such as a save left under another name). Exit
+// code 1 when any file stayed or has a note.
 int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
     const auto items = trashItems(index, matches);
     trash::Trash trash;
@@ -96,40 +97,46 @@ int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std
     bool stayed = false;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const auto& o = outcomes[i];
-        if (o.status == trash::TrashStatus::Moved) {
+        if (o.status == trash::TrashStatus::Moved && o.reason.empty()) {
             continue;
         }
-        stayed = stayed || o.status == trash::TrashStatus::Failed;
+        stayed = stayed || o.status != trash::TrashStatus::Missing;
         std::fprintf(err, "chronosift-find: %s %s: %s\n",
                      o.status == trash::TrashStatus::Missing ? "no longer there:"
+                     : o.status == trash::TrashStatus::Moved ? "moved to the trash, but"
                                                              : "not moved to the trash:",
                      platform::displayText(items[i].path).c_str(), o.reason.c_str());
     }
-    if (const std::string kept = writePressJournal(lastPressPath(), items, outcomes);
-        !kept.empty()) {
+    std::string journal;
+    if (const std::string kept = writePressJournal(items, outcomes, journal); !kept.empty()) {
         std::fprintf(err, "chronosift-find: warning: --undo-last will not work: %s\n",
                      kept.c_str());
     }
     return stayed ? 1 : 0;
 }
 
-// Puts back the files of the last press, from its journal; one line on `err` per file that
-// stayed in the trash. Exit code 1 when any stayed or the journal could not be read.
+// Puts back the files of the newest press that has a file left to put back, whichever window
+// or script made it; one line on `err` per file that stayed in the trash, and per journal that
+// cannot be used. Exit code 1 when any file stayed or any journal was refused.
 int undoLast(std::FILE* err) {
-    std::string error;
-    const auto press = TrashPress::fromJournal(error);
+    std::vector<std::string> problems;
+    std::unique_ptr<TrashPress> none;
+    const auto press = TrashPress::latest(problems, none);
+    for (const std::string& p : problems) {
+        std::fprintf(err, "chronosift-find: cannot use %s\n", platform::displayText(p).c_str());
+    }
     if (press == nullptr) {
-        std::fprintf(
-            err, "chronosift-find: %s\n",
-            error.empty() ? "nothing to undo" : ("cannot read the undo journal: " + error).c_str());
-        return error.empty() ? 0 : 1;
+        if (problems.empty()) {
+            std::fprintf(err, "chronosift-find: nothing to undo\n");
+        }
+        return problems.empty() ? 0 : 1;
     }
     press->undo({});
-    bool stayed = false;
+    bool stayed = !problems.empty();
     for (size_t i = 0; i < press->undone().size(); ++i) {
         const auto& o = press->undone()[i];
         if (!o.reason.empty()) {
-            stayed = stayed || !o.putBack;
+            stayed = true;
             std::fprintf(err, "chronosift-find: %s %s: %s\n",
                          o.putBack ? "put back, but" : "stayed in the trash:",
                          platform::displayText(press->items()[i].path).c_str(), o.reason.c_str());

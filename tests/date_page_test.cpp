@@ -292,7 +292,7 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(messages_.size(), 2);
         QCOMPARE(messages_[1], "1 file stayed in the trash:\n\n" + QString::fromStdString(root) +
                                    "/mid: its place is taken now");
-        QVERIFY(!f2.undoAction()->isEnabled());
+        QVERIFY(f2.undoAction()->isEnabled());  // mid may still go back
         widgets::setQuestionHandler({});
         if (::access("/usr/bin/trash-list", X_OK) == 0) {
             const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});

@@ -149,6 +149,12 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                                     const std::vector<TrashOutcome>& outcomes,
                                     const TrashOptions& options = {});
 
+// For each file that moveAll moved: whether it is back in its own place now, whoever put it
+// back: the same inode on the same device under its own name in its folder (reached as a move
+// reaches it), and no longer under its name in the trash. Changes nothing.
+std::vector<bool> backInPlace(const std::vector<TrashItem>& items,
+                              const std::vector<TrashOutcome>& outcomes);
+
 // The value of Path= for a path: every byte but unreserved ones and "/" as %XX.
 std::string trashInfoPath(std::string_view path);
 
