@@ -123,10 +123,15 @@ bool TrashPress::anyMoved() const {
 }
 
 void TrashPress::undo(const trash::TrashOptions& options) {
-    const std::vector<bool> back = trash::backInPlace(items_, outcomes_);
     std::vector<trash::TrashOutcome> left = outcomes_;
+    for (size_t i = 0; i < done_.size() && i < left.size(); ++i) {
+        if (done_[i]) {
+            left[i].status = trash::TrashStatus::NotTried;  // back, or gone, before
+        }
+    }
+    const std::vector<bool> back = trash::backInPlace(items_, left);
     for (size_t i = 0; i < left.size(); ++i) {
-        if ((i < done_.size() && done_[i]) || back[i]) {
+        if (back[i]) {
             left[i].status = trash::TrashStatus::NotTried;
         }
     }

@@ -326,6 +326,55 @@ class DatePageTest : public PagesFixture {
         QVERIFY(names().contains("keep"));
     }
 
+    // Undo agrees with the disk: a damaged journal is said at once; a press that moves nothing
+    // leaves the last press's Undo; files that chronosift-find put back are back here too, rows
+    // and all, without a word, and later searches list them.
+    void undoAgreesWithTheDisk() {
+        const std::string root = tmp_->path() + "/files", state = tmp_->path() + "/state";
+        testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
+        makeDir(root);
+        for (const char* name : {"a", "b", "c"}) {
+            testsupport::makeFile(root + "/" + name, 978307200);
+        }
+        const std::string damaged = state + "/chronosift/press-00000000000000000001-1-0";
+        makeDir(state + "/chronosift");
+        testsupport::makeFile(damaged, 978307200, "chronosift press journal 2\nbogus\n");
+        addRow(root);
+        next();
+        QTRY_COMPARE(messages_.size(), 1);
+        QVERIFY2(messages_[0].contains(QString::fromStdString(damaged) + ": it is damaged"),
+                 qPrintable(messages_[0]));
+        ::unlink(damaged.c_str());
+        Form2& f2 = *app_->form2();
+        ResultsModel& results = f2.results();
+        on<QRadioButton>(f2, "Option2")->click();
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 3);
+        widgets::setQuestionHandler([](QWidget*, const QString&) { return true; });
+        for (int r = 0; r < 3; ++r) {
+            results.setChecked(r, !results.snapshot()->path(results.fileAt(r)).ends_with("/c"));
+        }
+        press(f2, "Check3");
+        QCOMPARE(results.rowCount(), 1);
+        ::unlink((root + "/c").c_str());  // so the next press moves nothing
+        results.setChecked(0, true);
+        press(f2, "Check3");
+        widgets::setQuestionHandler({});
+        QCOMPARE(results.rowCount(), 0);
+        messages_.clear();
+        const auto undone = testsupport::runProgram(
+            {CHRONOSIFT_FIND, "--undo-last"},
+            {"XDG_DATA_HOME=" + tmp_->path() + "/data", "XDG_STATE_HOME=" + state});
+        QCOMPARE(undone.exitCode, 0);
+        QVERIFY(f2.undoAction()->isEnabled());
+        f2.undoAction()->trigger();
+        QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join("\n")));
+        QCOMPARE(results.rowCount(), 2);
+        QVERIFY(!f2.undoAction()->isEnabled());
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 2);
+    }
+
     // Every part of a picker's date can be typed, in the locale's own order and month names.
     // A date typed as the picker shows it, separators and all, is that date, in each locale;
     // a date that cannot be read is refused and said so; a pasted whole date is taken.
