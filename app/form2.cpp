@@ -195,7 +195,7 @@ void Form2::load(const QWidget& form1) {
     std::vector<std::string> problems;
     std::unique_ptr<TrashPress> none;
     TrashPress::latest(problems, none);
-    showUndoProblems(problems);
+    QTimer::singleShot(0, this, [this, problems] { showUndoProblems(problems); });  // once shown
 }
 
 void Form2::updateUndo() {
