@@ -87,32 +87,22 @@ std::string criterionName(Criterion c) {
     return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
 }
 
-// Moves the matching files to the trash without asking; one line on `err` per file that could
-// not be moved and per note on one that moved (such as a save left under another name). Exit
-// code 1 when any file stayed or has a note.
+// Moves the matching files to the trash without asking and keeps the press for --undo-last.
 int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
     const auto items = trashItems(index, matches);
     trash::Trash trash;
     const auto outcomes = trash.moveAll(items);
-    bool stayed = false;
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const auto& o = outcomes[i];
-        if (o.status == trash::TrashStatus::Moved && o.reason.empty()) {
-            continue;
-        }
-        stayed = stayed || o.status != trash::TrashStatus::Missing;
-        std::fprintf(err, "chronosift-find: %s %s: %s\n",
-                     o.status == trash::TrashStatus::Missing ? "no longer there:"
-                     : o.status == trash::TrashStatus::Moved ? "moved to the trash, but"
-                                                             : "not moved to the trash:",
-                     platform::displayText(items[i].path).c_str(), o.reason.c_str());
+    std::vector<std::string> paths;
+    for (const auto& item : items) {
+        paths.push_back(item.path);
     }
+    const int status = reportTrashOutcomes(paths, outcomes, err);
     std::string journal;
     if (const std::string kept = writePressJournal(items, outcomes, journal); !kept.empty()) {
         std::fprintf(err, "chronosift-find: warning: --undo-last will not work: %s\n",
                      kept.c_str());
     }
-    return stayed ? 1 : 0;
+    return status;
 }
 
 // Puts back the files of the newest press that has a file left to put back, whichever window
@@ -149,6 +139,24 @@ int undoLast(std::FILE* err) {
 }
 
 }  // namespace
+
+int reportTrashOutcomes(const std::vector<std::string>& paths,
+                        const std::vector<trash::TrashOutcome>& outcomes, std::FILE* err) {
+    bool stayed = false;
+    for (size_t i = 0; i < outcomes.size() && i < paths.size(); ++i) {
+        const auto& o = outcomes[i];
+        if (o.status == trash::TrashStatus::Moved && o.reason.empty()) {
+            continue;
+        }
+        stayed = stayed || o.status != trash::TrashStatus::Missing;
+        std::fprintf(err, "chronosift-find: %s %s: %s\n",
+                     o.status == trash::TrashStatus::Missing ? "no longer there:"
+                     : o.status == trash::TrashStatus::Moved ? "moved to the trash, but"
+                                                             : "not moved to the trash:",
+                     platform::displayText(paths[i]).c_str(), o.reason.c_str());
+    }
+    return stayed ? 1 : 0;
+}
 
 int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
     Arguments args;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "cli/find_command.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -199,6 +200,35 @@ TEST(FindCommand, UndoLastTakesTheNewestPressAndNoOther) {
         EXPECT_NE(undone.err.find(journal + ": " + r.said), std::string::npos) << undone.err;
         EXPECT_EQ(testsupport::listFolder(state).size(), 2u);  // the journal, the fresh one
         EXPECT_TRUE(here("state/chronosift/last-press.Ef34Gh"));
+    }
+}
+
+// --trash names every file that stayed and every note on one that moved, and says so in its
+// status; a file that was no longer there is named but is no failure.
+TEST(FindCommand, TrashNamesEveryNote) {
+    using chronosift::trash::TrashOutcome;
+    using chronosift::trash::TrashStatus;
+    const struct {
+        TrashOutcome outcome;
+        const char* line;
+        int status;
+    } cases[] = {
+        {{TrashStatus::Moved, ""}, "", 0},
+        {{TrashStatus::Moved, "a file saved under its name while it moved is now at /d/.x"},
+         "chronosift-find: moved to the trash, but /d/f: a file saved under its name while it "
+         "moved is now at /d/.x\n",
+         1},
+        {{TrashStatus::Missing, "gone"}, "chronosift-find: no longer there: /d/f: gone\n", 0},
+        {{TrashStatus::Failed, "busy"}, "chronosift-find: not moved to the trash: /d/f: busy\n", 1},
+    };
+    for (const auto& k : cases) {
+        std::FILE* err = std::tmpfile();
+        EXPECT_EQ(chronosift::reportTrashOutcomes({"/d/f"}, {k.outcome}, err), k.status);
+        std::string said(256, '\0');
+        std::rewind(err);
+        said.resize(std::fread(said.data(), 1, said.size(), err));
+        std::fclose(err);
+        EXPECT_EQ(said, k.line);
     }
 }
 
