@@ -213,9 +213,18 @@ void Form2::showUndoProblems(const std::vector<std::string>& problems) {
     widgets::showMessage(this, QString::fromStdString(text));
 }
 
+void Form2::settleOwnPress() {
+    if (lastPress_ != nullptr && !lastPress_->undoable()) {
+        lastPress_->findBack();
+        model_.insertFiles(lastPress_->settleUndo(trashed_, index_, search_, model_.snapshot()));
+        lastPress_.reset();
+    }
+}
+
 void Form2::changeEvent(QEvent* event) {
     // Another window or a script may have moved files or put them back meanwhile.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && !busy_) {
+        settleOwnPress();
         updateUndo();
     }
     Page::changeEvent(event);
@@ -322,12 +331,7 @@ void Form2::undoTrash() {
     }
     busy_ = true;
     setMousePointer(kBusyPointer);
-    // This window's press, put back by another window or a script meanwhile: its rows return.
-    if (lastPress_ != nullptr && !lastPress_->undoable()) {
-        lastPress_->findBack();
-        model_.insertFiles(lastPress_->settleUndo(trashed_, index_, search_, model_.snapshot()));
-        lastPress_.reset();
-    }
+    settleOwnPress();
     std::vector<std::string> problems;
     std::unique_ptr<TrashPress> press = TrashPress::latest(problems, lastPress_);
     std::string message;

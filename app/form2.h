@@ -63,6 +63,9 @@ class Form2 : public Page {
     void sendToTrash();
     // Puts back the files of the newest press, of any window or script, that are not back yet.
     void undoTrash();
+    // This window's last press, once another window or a script has undone it: the files that
+    // are back in place return, rows and all.
+    void settleOwnPress();
     // Offers Undo while a press of this window or one kept on disk may still go back.
     void updateUndo();
     // One message for the journals Undo cannot use, if any.

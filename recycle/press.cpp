@@ -123,15 +123,12 @@ bool TrashPress::anyMoved() const {
 }
 
 void TrashPress::undo(const trash::TrashOptions& options) {
+    // Back in place counts as back even when the journal says so already: another program's
+    // put-back may still owe this window its rows (settleUndo returns each row once).
+    const std::vector<bool> back = trash::backInPlace(items_, outcomes_);
     std::vector<trash::TrashOutcome> left = outcomes_;
-    for (size_t i = 0; i < done_.size() && i < left.size(); ++i) {
-        if (done_[i]) {
-            left[i].status = trash::TrashStatus::NotTried;  // back, or gone, before
-        }
-    }
-    const std::vector<bool> back = trash::backInPlace(items_, left);
     for (size_t i = 0; i < left.size(); ++i) {
-        if (back[i]) {
+        if (back[i] || (i < done_.size() && done_[i])) {
             left[i].status = trash::TrashStatus::NotTried;
         }
     }
@@ -163,7 +160,9 @@ std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSna
     for (size_t i = 0; i < putBack_.size(); ++i) {
         if (putBack_[i].putBack) {
             backPaths.push_back(items_[i].path);
-            if (i < files_.size()) {  // a press read from its journal has no rows
+            // A press read from its journal has no rows; a row comes back once, while hidden.
+            const std::vector<bool>* hidden = trashed.skipFor(searched_);
+            if (i < files_.size() && hidden != nullptr && (*hidden)[files_[i]]) {
                 back.push_back(files_[i]);
                 trashed.mark(searched_, files_[i], false);
             }

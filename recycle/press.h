@@ -50,8 +50,9 @@ class TrashPress {
     // Learns, without moving anything, which moved files are back in place already.
     void findBack();
     // After undo: unmarks the files that came back, and returns those that may come back as
-    // rows: only while the list still shows the search they were trashed from (`search`,
-    // `shown`); a list of another search may not match them.
+    // rows, each once (while `trashed` still hides it): only while the list still shows the
+    // search they were trashed from (`search`, `shown`); a list of another search may not match
+    // them.
     std::vector<FileId> settleUndo(TrashedFiles& trashed, const IndexSnapshot& current,
                                    uint64_t search, const IndexSnapshot& shown) const;
     // One message naming the files that stayed in the trash, or "" when none did.
