@@ -336,11 +336,11 @@ void Form2::undoTrash() {
     std::unique_ptr<TrashPress> press = TrashPress::latest(problems, lastPress_);
     std::string message;
     if (press != nullptr) {
-        runWithProgress(QStringLiteral("Putting the files back..."), press->size(),
-                        [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                            press->undo(
-                                {.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
-                        });
+        runWithProgress(
+            QStringLiteral("Putting the files back..."), press->size(),
+            [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+                press->undo({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+            });
         // The rows come back, checked, while the list still shows the search they were
         // trashed from.
         model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));

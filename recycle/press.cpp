@@ -137,8 +137,7 @@ void TrashPress::undo(const trash::TrashOptions& options) {
         trash::PutBackOutcome& o = putBack_[i];
         if (back[i]) {
             o.putBack = true;  // put back by someone else: back all the same
-        } else if (left[i].status == trash::TrashStatus::Moved && !o.putBack &&
-                   o.reason.empty()) {
+        } else if (left[i].status == trash::TrashStatus::Moved && !o.putBack && o.reason.empty()) {
             o.retry = true;
             o.reason = "not tried, as Undo was cancelled; Undo Move to Trash can still put it back";
         }

@@ -73,8 +73,8 @@ std::string identityText(const Identity& id) {
 
 template <typename N>
 bool number(std::string_view text, N& n) {
-    return !text.empty() &&
-           std::from_chars(text.data(), text.data() + text.size(), n).ptr == text.data() + text.size();
+    return !text.empty() && std::from_chars(text.data(), text.data() + text.size(), n).ptr ==
+                                text.data() + text.size();
 }
 
 bool identity(std::string_view text, Identity& id) {
@@ -184,10 +184,11 @@ Read readJournal(PressJournal& j, std::string& why) {
         return Read::Refused;
     }
     const size_t first = bytes.find('\n');
-    if (first == std::string::npos) {
+    if (first == std::string::npos &&
+        (std::string(kVersionLine) + std::string(kVersion)).starts_with(bytes)) {
         return Read::Unfinished;
     }
-    const std::string_view version = std::string_view(bytes).substr(0, first);
+    const std::string_view version = std::string_view(bytes).substr(0, std::min(first, size_t{80}));
     if (version != std::string(kVersionLine) + std::string(kVersion)) {
         why = version.starts_with(kVersionLine)
                   ? "it was written by another version of Chronosift (\"" + std::string(version) +
@@ -269,8 +270,8 @@ std::string writeNew(const std::string& text, int64_t nanoseconds, std::string& 
     std::snprintf(time, sizeof time, "%020lld", static_cast<long long>(nanoseconds));
     Fd fd;
     for (int attempt = 0; !fd.ok() && attempt < 100; ++attempt) {
-        path = folder + "/" + std::string(kPrefix) + time + "-" + std::to_string(::getpid()) +
-               "-" + std::to_string(counter++);
+        path = folder + "/" + std::string(kPrefix) + time + "-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter++);
         fd = Fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.ok() && errno != EEXIST) {
             break;
@@ -451,7 +452,7 @@ std::string PressJournal::markDone(const std::vector<size_t>& files) {
     }
     // A line a killed run cut short goes first, so that the new lines stay whole.
     const int error = ::ftruncate(fd.get(), static_cast<off_t>(length)) != 0 ? errno
-                      : ::lseek(fd.get(), 0, SEEK_END) < 0                 ? errno
+                      : ::lseek(fd.get(), 0, SEEK_END) < 0                   ? errno
                                                            : writeWhole(fd.get(), lines);
     length += lines.size();
     return error == 0 ? std::string() : "cannot write " + path + ": " + platform::errorText(error);

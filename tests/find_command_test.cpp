@@ -154,9 +154,12 @@ TEST(FindCommand, UndoLastTakesTheNewestPressAndNoOther) {
     const std::string state = tmp / "state/chronosift";
     const auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), kFind);
-        return runProgram(args, {"XDG_DATA_HOME=" + tmp / "data", "XDG_STATE_HOME=" + tmp / "state"});
+        return runProgram(args,
+                          {"XDG_DATA_HOME=" + tmp / "data", "XDG_STATE_HOME=" + tmp / "state"});
     };
-    const auto here = [&](const std::string& name) { return access((tmp / name).c_str(), F_OK) == 0; };
+    const auto here = [&](const std::string& name) {
+        return access((tmp / name).c_str(), F_OK) == 0;
+    };
     for (const char* folder : {"older", "newer", "none"}) {
         makeDir(tmp / folder);
         if (std::string(folder) != "none") {

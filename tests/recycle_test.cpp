@@ -73,7 +73,8 @@ TEST(RecyclingBin, ACancelledUndoKeepsTheRestUndoable) {
     ASSERT_NE(press, nullptr);
     press->undo({.cancel = &cancel, .hooks = &hooks});
     EXPECT_EQ(press->settleUndo(trashed, index, 7, index), std::vector<FileId>{0});
-    const std::string why = ": not tried, as Undo was cancelled; Undo Move to Trash can still put it back";
+    const std::string why =
+        ": not tried, as Undo was cancelled; Undo Move to Trash can still put it back";
     EXPECT_EQ(press->undoFailures(), "2 files stayed in the trash:\n\n" + index->path(1) + why +
                                          "\n" + index->path(2) + why);
     ASSERT_EQ(press->keep(), "");

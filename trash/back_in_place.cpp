@@ -32,10 +32,10 @@ std::vector<bool> backInPlace(const std::vector<TrashItem>& items,
             int error = 0;
             at->second = platform::Fd(platform::openRoute(*items[i].folder, error));
         }
-        back[i] = at->second.ok() &&
-                  ::fstatat(at->second.get(), items[i].name.c_str(), &st, AT_SYMLINK_NOFOLLOW) ==
-                      0 &&
-                  same();
+        back[i] =
+            at->second.ok() &&
+            ::fstatat(at->second.get(), items[i].name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            same();
     }
     return back;
 }
