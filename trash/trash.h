@@ -3,7 +3,8 @@
 // - move.cpp: checks each listed file again and moves it, in batches, with its record;
 // - place.cpp: which trash folder a file goes to (home, $topdir/.Trash/$uid, $topdir/.Trash-$uid);
 // - records.h/.cpp: one trash folder in use: its records, the run's journal, dead-run clean-up;
-// - put_back.cpp: Undo, the reverse of a move, checked the same way.
+// - put_back.cpp: Undo, the reverse of a move, checked the same way;
+// - back_in_place.cpp: which moved files are back in their places already, whoever put them back.
 //
 // Promises:
 // - A file either stays where it was or is in a trash folder's files/ with one whole record in
