@@ -126,7 +126,7 @@ int undoLast(std::FILE* err) {
     for (size_t i = 0; i < press->undone().size(); ++i) {
         const auto& o = press->undone()[i];
         if (!o.reason.empty()) {
-            stayed = true;
+            stayed = stayed || !o.putBack;
             std::fprintf(err, "chronosift-find: %s %s: %s\n",
                          o.putBack ? "put back, but" : "stayed in the trash:",
                          platform::displayText(press->items()[i].path).c_str(), o.reason.c_str());

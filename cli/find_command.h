@@ -11,7 +11,8 @@ namespace chronosift {
 
 // Runs the command with its arguments (argv[0] is the program name). Writes results to `out`
 // and messages to `err`. Returns the exit code: 0; 1 when --trash or --undo-last left a file in
-// place or has a note on one; 2 for bad usage.
+// place, --trash has a note on a file that moved, or --undo-last cannot use a journal; 2 for bad
+// usage.
 int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 // What --trash says of a move: one line on `err` for each file that was not moved and for each
