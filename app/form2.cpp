@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDateEdit>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -11,7 +10,6 @@
 #include <QKeyEvent>
 #include <QProgressDialog>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
@@ -24,18 +22,6 @@
 #include "search/find.h"
 
 namespace chronosift {
-
-QString pickerDisplayFormat(const QLocale& locale) {
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    static const QRegularExpression weekday(QStringLiteral("(?<!d)d{3,4}(?!d)[\\s,.;:-]*"));
-    format.remove(weekday);
-    static const QRegularExpression edges(QStringLiteral("^[\\s,.;:-]+|[\\s,;:-]+$"));
-    format.remove(edges);
-    if (!format.contains(QStringLiteral("yyyy"))) {
-        format.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
-    }
-    return format;
-}
 
 Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     frame_ = new QGroupBox(QStringLiteral("Select Cutoff Date"), this);
@@ -55,15 +41,11 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
         pickers_[i]->setObjectName(QStringLiteral("DTPicker%1").arg(i + 1));
         pickers_[i]->setFont(captionFont());
         pickers_[i]->setGeometry(twipsRect(2280, top, 5775, 375));
-        pickers_[i]->setCalendarPopup(true);
         pickers_[i]->setDateRange(QDate(1601, 1, 1), QDate(9999, 12, 31));
-        pickers_[i]->setDisplayFormat(pickerDisplayFormat(QLocale()));
         setMoveRole(options_[i], MoveRole::Reset);
         setMoveRole(pickers_[i], MoveRole::Reset);
         connect(pickers_[i], &widgets::DatePicker::refused, this,
-                [this](const QString& text, QDate kept) {
-                    widgets::showMessage(this, unreadableDateText(text, kept));
-                });
+                [this](const QString& message) { widgets::showMessage(this, message); });
         connect(options_[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on) {
                 optionClicked(i);
@@ -75,6 +57,10 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
                             twipsRect(120, 1920, 4095, 400));
     findButton_ = addButton(QStringLiteral("Check1"), QStringLiteral("Find Results"), this,
                             twipsRect(4320, 1920, 4095, 400));
+    // A click on Find Results leaves the keyboard in the picker, so the search itself reads the
+    // typed text and a refused date stops it (the keyboard leaving would read it first, refuse
+    // it and let the search run with the date kept).
+    findButton_->setFocusPolicy(Qt::TabFocus);
 
     list_ = addListView(twipsRect(120, 2400, 8295, 2535));
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -83,6 +69,13 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     list_->setModel(&model_);
     list_->installEventFilter(this);
     connect(list_, &QWidget::customContextMenuRequested, this, &Form2::showListMenu);
+    // Shift+F10 opens the menu as the menu key does, at the row with the focus frame.
+    auto* menuKey = new QAction(list_);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WidgetShortcut);
+    list_->addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this,
+            [this] { showListMenu(list_->visualRect(list_->currentIndex()).center()); });
 
     trashButton_ =
         addButton(QStringLiteral("Check3"), QStringLiteral("Send Checked Items to Recycling Bin"),
@@ -230,13 +223,6 @@ void Form2::changeEvent(QEvent* event) {
     Page::changeEvent(event);
 }
 
-QString Form2::unreadableDateText(const QString& text, QDate kept) const {
-    return QStringLiteral(
-               "\u201C%1\u201D cannot be read as a date, so the date stays %2. Type "
-               "it as the date is shown, or pick it from the calendar.")
-        .arg(text.trimmed(), locale().toString(kept, pickerDisplayFormat(locale())));
-}
-
 void Form2::findResults() {
     if (busy_) {
         return;
@@ -244,11 +230,8 @@ void Form2::findResults() {
     // The search over a million entries takes milliseconds on this thread, so no input can
     // reach the page while it runs.
     for (int i = 0; i < 3; ++i) {
-        if (options_[i]->isChecked() && !pickers_[i]->textIsDate()) {
-            // Half typed: searching with any other date would be a silent guess.
-            widgets::showMessage(this,
-                                 unreadableDateText(pickers_[i]->text(), pickers_[i]->date()));
-            return;
+        if (options_[i]->isChecked() && !pickers_[i]->commit()) {
+            return;  // the picker said why and shows the date it kept; no search with another
         }
     }
     setMousePointer(kBusyPointer);

@@ -13,7 +13,6 @@
 #include "trash/trash.h"
 
 class QAction;
-class QLocale;
 namespace chronosift::widgets {
 class DatePicker;
 }
@@ -22,10 +21,6 @@ class QRadioButton;
 class QTreeView;
 
 namespace chronosift {
-
-// The date pickers' display format: the locale's long date without the weekday name, which would
-// keep a typed year from being taken, and with the year in full. Every part can be typed.
-QString pickerDisplayFormat(const QLocale& locale);
 
 class Form2 : public Page {
     Q_OBJECT
@@ -59,7 +54,6 @@ class Form2 : public Page {
   private:
     void optionClicked(int option);
     void findResults();
-    QString unreadableDateText(const QString& text, QDate kept) const;
     void sendToTrash();
     // Puts back the files of the newest press, of any window or script, that are not back yet.
     void undoTrash();

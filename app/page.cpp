@@ -1,8 +1,8 @@
 #include "app/page.h"
 
 #include <QAbstractScrollArea>
-#include <QAbstractSpinBox>
 #include <QAccessibleWidget>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -179,7 +179,7 @@ void Page::setMoveRole(QWidget* control, MoveRole role) {
     };
     watch(control);
     if (qobject_cast<QAbstractScrollArea*>(control) == nullptr &&
-        qobject_cast<QAbstractSpinBox*>(control) == nullptr) {
+        qobject_cast<QComboBox*>(control) == nullptr) {
         return;
     }
     for (QWidget* part : control->findChildren<QWidget*>()) {

@@ -90,6 +90,13 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
         menu.addAction(showHiddenAction_);
         menu.exec(viewport()->mapToGlobal(at));
     });
+    // Shift+F10 opens the menu as the menu key does, at the current folder.
+    auto* menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WidgetShortcut);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this,
+            [this] { emit customContextMenuRequested(visualRect(currentIndex()).center()); });
 
     connect(this, &QTreeWidget::itemExpanded, this, &FolderTree::populate);
     watcher_ = new QFileSystemWatcher(this);

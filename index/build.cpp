@@ -19,7 +19,7 @@ constexpr int64_t kPending = kNoTime + 1;
 
 struct Child {
     std::string_view name;  // in the worker's chunk
-    uint64_t inode = 0;     // as listed
+    platform::Identity id;  // as the entry's own stat gave it when listed
 };
 
 struct Worker {
@@ -115,7 +115,6 @@ class IndexBuilder {
         } else if (result.realPath.empty()) {
             result.realPath = own;
         }
-        root->device = id.device;
         char* name = workers_[0]->chunk.allocate(own.size());
         std::memcpy(name, own.data(), own.size());
         FileIndex::Folder& folder = index_->folders_[rootId];
@@ -178,38 +177,33 @@ class IndexBuilder {
         worker.errors.emplace_back(id, platform::FsError{std::move(path), code});
     }
 
+    // The device and inode a folder was listed with, which its opening is checked against.
+    platform::Identity listedIdentity(FolderId id) {
+        const FileIndex::Folder& f = index_->folders_[id];
+        std::lock_guard lock(mutex_);
+        return {index_->devices_[f.device], f.inode};
+    }
+
     void processTask(Worker& worker, walk::Task task) {
-        FileIndex::Folder& node = index_->folders_[task.id];
-        uint64_t parentDevice = 0;
+        const FileIndex::Folder& node = index_->folders_[task.id];
         int error = 0;
-        platform::Folder dir = walk::openFolder(
-            index_->folders_, task, *rowRoot_, rowRootId_, parentDevice,
-            [&] {
-                std::lock_guard lock(mutex_);
-                return index_->devices_[index_->folders_[node.parent].device];
-            },
-            error);
+        const auto listed = [this](FolderId f) { return listedIdentity(f); };
+        platform::Folder dir =
+            walk::openFolder(index_->folders_, task, *rowRoot_, rowRootId_, listed, error);
         task.parent.reset();
         if (!dir.isOpen()) {
             recordError(worker, task.id, error);
             return;
         }
-        const platform::Identity id = dir.identity(error);
-        if (error != 0) {
-            recordError(worker, task.id, error);
-            return;
-        }
+        // The opened folder was checked to be this one.
+        const platform::Identity id = listedIdentity(task.id);
         if (id == homeTrash_) {
             return;  // the trash's own files and records are never listed
         }
-        if (id.device != parentDevice) {
-            if (dir.onPseudoFileSystem()) {
-                return;
-            }
-            std::lock_guard lock(mutex_);
-            node.device = deviceIndex(id.device);
+        if (node.parent != kNoFolder && id.device != listedIdentity(node.parent).device &&
+            dir.onPseudoFileSystem()) {
+            return;
         }
-        node.inode = id.inode;
         scanFolder(worker, dir, task.id);
         if (worker.children.empty() || cancelled()) {
             return;
@@ -223,17 +217,17 @@ class IndexBuilder {
 
         std::string_view name;
         platform::EntryKind kind;
-        uint64_t inode = 0;
         int error = 0;
-        while (dir.next(name, kind, inode, error)) {
+        while (dir.next(name, kind, error)) {
             if (cancelled()) {
                 return;
             }
             int64_t time = kPending;
             uint64_t size = 0;
             uint64_t fingerprint = 0;
+            platform::EntryStat st;
             if (kind == platform::EntryKind::Unknown) {
-                const platform::EntryStat st = dir.stat(name.data());
+                st = dir.stat(name.data());
                 kind = st.isFolder ? platform::EntryKind::Folder : platform::EntryKind::NotFolder;
                 time = st.error != 0 ? kNoTime : st.mtimeSeconds;
                 size = st.size;
@@ -241,9 +235,14 @@ class IndexBuilder {
             }
             if (kind == platform::EntryKind::Folder) {
                 if (name[0] != '.') {
+                    // The folder's identity is the entry's own (one stat a folder, none more a
+                    // file); one that vanished keeps none and is reported when opened.
+                    if (st.id.inode == 0) {
+                        st = dir.stat(name.data());
+                    }
                     char* copy = worker.chunk.allocate(name.size());
                     std::memcpy(copy, name.data(), name.size());
-                    worker.children.push_back({{copy, name.size()}, inode});
+                    worker.children.push_back({{copy, name.size()}, st.id});
                 }
                 continue;
             }
@@ -306,27 +305,29 @@ class IndexBuilder {
     void addChildren(Worker& worker, platform::Folder dir, uint64_t device, FolderId id) {
         const auto count = static_cast<uint32_t>(worker.children.size());
         FolderId first = 0;
-        uint16_t deviceSlot = 0;
         {
             std::lock_guard lock(mutex_);
             if (!index_->folders_.append(count, first)) {
                 overflowed_ = true;
                 return;
             }
-            deviceSlot = deviceIndex(device);
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            const Child& c = worker.children[i];
-            index_->folders_[first + i] = {c.name.data(),
-                                           nullptr,
-                                           c.inode,
-                                           id,
-                                           0,
-                                           0,
-                                           0,
-                                           0,
-                                           static_cast<uint16_t>(c.name.size()),
-                                           deviceSlot};
+            const uint16_t parentSlot = deviceIndex(device);
+            for (uint32_t i = 0; i < count; ++i) {
+                const Child& c = worker.children[i];
+                // One that vanished before its stat keeps its parent's device and no inode.
+                const bool sameDevice = c.id.device == device || c.id.inode == 0;
+                const uint16_t slot = sameDevice ? parentSlot : deviceIndex(c.id.device);
+                index_->folders_[first + i] = {c.name.data(),
+                                               nullptr,
+                                               c.id.inode,
+                                               id,
+                                               0,
+                                               0,
+                                               0,
+                                               0,
+                                               static_cast<uint16_t>(c.name.size()),
+                                               slot};
+            }
         }
         FileIndex::Folder& node = index_->folders_[id];
         node.childBegin = first;
@@ -334,7 +335,7 @@ class IndexBuilder {
 
         std::shared_ptr<walk::OpenParent> parent;
         if (openParents_.load(std::memory_order_relaxed) < openBudget_) {
-            parent = std::shared_ptr<walk::OpenParent>(new walk::OpenParent{std::move(dir), device},
+            parent = std::shared_ptr<walk::OpenParent>(new walk::OpenParent{std::move(dir)},
                                                        [this](walk::OpenParent* p) {
                                                            openParents_.fetch_sub(1);
                                                            delete p;

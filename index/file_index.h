@@ -40,7 +40,7 @@ class FileIndex {
 
         const char* name;  // a subfolder's name, or a row's path without its last "/"
         const char* block;
-        uint64_t inode;   // as opened by the walk
+        uint64_t inode;   // the entry's own, as listed; its opening is checked against it
         FolderId parent;  // kNoFolder for a row's folder
         FileId firstFile;
         uint32_t fileCount;

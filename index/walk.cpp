@@ -83,7 +83,8 @@ namespace {
 // Opens a folder again from the row's folder, one checked name at a time: for subfolders whose
 // parent could not be kept open.
 platform::Folder reopen(const FileIndex::FolderTable& folders, FolderId id,
-                        const platform::Folder& row, FolderId rowId, int& error) {
+                        const platform::Folder& row, FolderId rowId,
+                        const std::function<platform::Identity(FolderId)>& listed, int& error) {
     std::vector<FolderId> chain;
     for (FolderId f = id; f != rowId; f = folders[f].parent) {
         chain.push_back(f);
@@ -93,7 +94,8 @@ platform::Folder reopen(const FileIndex::FolderTable& folders, FolderId id,
     for (size_t i = chain.size(); i-- > 0;) {
         const FileIndex::Folder& f = folders[chain[i]];
         const std::string name(f.folderName());
-        platform::Folder next = platform::Folder::openChild(*base, name.c_str(), f.inode, error);
+        platform::Folder next =
+            platform::Folder::openChild(*base, name.c_str(), listed(chain[i]), error);
         if (!next.isOpen()) {
             return {};
         }
@@ -106,21 +108,18 @@ platform::Folder reopen(const FileIndex::FolderTable& folders, FolderId id,
 }  // namespace
 
 platform::Folder openFolder(const FileIndex::FolderTable& folders, const Task& task,
-                            const OpenParent& rowRoot, FolderId rowRootId, uint64_t& parentDevice,
-                            const std::function<uint64_t()>& deviceOfParent, int& error) {
-    const FileIndex::Folder& node = folders[task.id];
+                            const OpenParent& rowRoot, FolderId rowRootId,
+                            const std::function<platform::Identity(FolderId)>& listed, int& error) {
     error = 0;
     if (task.id == rowRootId) {
-        parentDevice = rowRoot.device;
-        return platform::Folder::openChild(rowRoot.folder, ".", node.inode, error);
+        return platform::Folder::openChild(rowRoot.folder, ".", listed(task.id), error);
     }
     if (task.parent != nullptr) {
-        parentDevice = task.parent->device;
-        const std::string name(node.folderName());
-        return platform::Folder::openChild(task.parent->folder, name.c_str(), node.inode, error);
+        const std::string name(folders[task.id].folderName());
+        return platform::Folder::openChild(task.parent->folder, name.c_str(), listed(task.id),
+                                           error);
     }
-    parentDevice = deviceOfParent();
-    return reopen(folders, task.id, rowRoot.folder, rowRootId, error);
+    return reopen(folders, task.id, rowRoot.folder, rowRootId, listed, error);
 }
 
 }  // namespace chronosift::walk

@@ -21,7 +21,6 @@ namespace chronosift::walk {
 // waits, so every folder is opened from its parent by one name, never by a path.
 struct OpenParent {
     platform::Folder folder;
-    uint64_t device = 0;
 };
 
 struct Task {
@@ -65,10 +64,10 @@ class Pool {
 
 // Opens the folder of a task: the row's own folder again (a second handle, so the first stays
 // for reopening), a subfolder from its waiting parent, or, without one, from the row's folder
-// one checked name at a time. Every folder is checked against the identity it was listed with.
-// `parentDevice` is the device the folder's parent was on. `error` gets errno or kChanged.
+// one checked name at a time. Every folder is checked against the identity it was listed with,
+// which `listed` gives by folder id. `error` gets errno or kChanged.
 platform::Folder openFolder(const FileIndex::FolderTable& folders, const Task& task,
-                            const OpenParent& rowRoot, FolderId rowRootId, uint64_t& parentDevice,
-                            const std::function<uint64_t()>& deviceOfParent, int& error);
+                            const OpenParent& rowRoot, FolderId rowRootId,
+                            const std::function<platform::Identity(FolderId)>& listed, int& error);
 
 }  // namespace chronosift::walk

@@ -97,18 +97,30 @@ Identity Identity::of(const struct stat& st) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos) {
-    return mix(mix(inode) ^ mtimeNanos);
+uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos, uint64_t birthNanos) {
+    return mix(mix(mix(inode) ^ mtimeNanos) ^ birthNanos);
 }
 
-FileIdentity FileIdentity::of(const struct stat& st) {
-    return {true, static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<uint64_t>(st.st_size),
-            fileFingerprint(static_cast<uint64_t>(st.st_ino),
-                            static_cast<uint32_t>(st.st_mtim.tv_nsec))};
+int statEntry(int folder, const char* name, struct statx& sx) {
+    constexpr unsigned kMask =
+        STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+    return ::statx(folder, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kMask, &sx) == 0
+               ? 0
+               : errno;
 }
 
-bool FileIdentity::matches(const struct stat& st) const {
-    const FileIdentity now = of(st);
+FileIdentity FileIdentity::of(const struct statx& sx) {
+    // Where the file system keeps no birth time, the same 0 at listing and at the check.
+    const uint64_t birth =
+        (sx.stx_mask & STATX_BTIME) != 0
+            ? static_cast<uint64_t>(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec
+            : 0;
+    return {true, static_cast<int64_t>(sx.stx_mtime.tv_sec), static_cast<uint64_t>(sx.stx_size),
+            fileFingerprint(sx.stx_ino, sx.stx_mtime.tv_nsec, birth)};
+}
+
+bool FileIdentity::matches(const struct statx& sx) const {
+    const FileIdentity now = of(sx);
     return known && now.mtimeSeconds == mtimeSeconds && now.size == size &&
            now.fingerprint == fingerprint;
 }
@@ -129,33 +141,8 @@ Folder Folder::openPath(const std::string& path, int& error) {
     return Folder(dir);
 }
 
-namespace {
-
-// Whether an open folder is the root of a mount: the kernel says so, or, where it cannot, its
-// mount differs from its parent's.
-bool isMountRoot(int fd, int parent) {
-    struct statx own, up;
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &own) != 0) {
-        return false;
-    }
-    if ((own.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
-        return (own.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-    }
-    return (own.stx_mask & STATX_MNT_ID) != 0 &&
-           ::statx(parent, "", AT_EMPTY_PATH, STATX_MNT_ID, &up) == 0 &&
-           (up.stx_mask & STATX_MNT_ID) != 0 && up.stx_mnt_id != own.stx_mnt_id;
-}
-
-// Whether an opened folder is the one listed under its name with inode `listed`.
-bool isListedFolder(int fd, const struct stat& opened, int parent, uint64_t listed) {
-    // A mount point is listed with the inode of the folder it covers, so only there may the
-    // inode differ. A device change alone proves nothing: any user can make a subvolume.
-    return static_cast<uint64_t>(opened.st_ino) == listed || isMountRoot(fd, parent);
-}
-
-}  // namespace
-
-Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listedInode, int& error) {
+Folder Folder::openChild(const Folder& parent, const char* name, const Identity& listed,
+                         int& error) {
     error = 0;
     Fd fd(::openat(parent.fd(), name, kOpenFlags | O_NOFOLLOW));
     struct stat own;
@@ -168,7 +155,7 @@ Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listed
         error = errno;
         return {};
     }
-    if (!isListedFolder(fd.get(), own, parent.fd(), listedInode)) {
+    if (Identity::of(own) != listed) {
         error = kChanged;
         return {};
     }
@@ -181,7 +168,7 @@ Folder Folder::openChild(const Folder& parent, const char* name, uint64_t listed
     return Folder(dir);
 }
 
-bool Folder::next(std::string_view& name, EntryKind& kind, uint64_t& inode, int& error) {
+bool Folder::next(std::string_view& name, EntryKind& kind, int& error) {
     error = 0;
     DIR* dir = static_cast<DIR*>(dir_);
     while (true) {
@@ -196,7 +183,6 @@ bool Folder::next(std::string_view& name, EntryKind& kind, uint64_t& inode, int&
             continue;
         }
         name = std::string_view(n);
-        inode = static_cast<uint64_t>(entry->d_ino);
         switch (entry->d_type) {
             case DT_DIR:
                 kind = EntryKind::Folder;
@@ -214,16 +200,16 @@ bool Folder::next(std::string_view& name, EntryKind& kind, uint64_t& inode, int&
 
 EntryStat Folder::stat(const char* name) const {
     EntryStat result;
-    struct stat st;
-    if (::fstatat(fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        result.error = errno;
+    struct statx sx;
+    if ((result.error = statEntry(fd(), name, sx)) != 0) {
         return result;
     }
-    result.isFolder = S_ISDIR(st.st_mode);
-    const FileIdentity id = FileIdentity::of(st);
+    result.isFolder = S_ISDIR(sx.stx_mode);
+    const FileIdentity id = FileIdentity::of(sx);
     result.mtimeSeconds = id.mtimeSeconds;
     result.size = id.size;
     result.fingerprint = id.fingerprint;
+    result.id = {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
     return result;
 }
 
@@ -321,8 +307,7 @@ std::vector<std::string> listSubfolders(const std::string& path, bool hidden, si
     }
     std::string_view name;
     EntryKind kind;
-    uint64_t inode = 0;
-    while (names.size() < limit && folder.next(name, kind, inode, error)) {
+    while (names.size() < limit && folder.next(name, kind, error)) {
         if (name[0] == '.' && !hidden) {
             continue;
         }

@@ -4,7 +4,8 @@
 // - Nothing here follows a symbolic link except `Folder::openPath`, which opens a folder the user
 //   named (a link the user picked is what the user meant), and `realPath`, which resolves it.
 // - Below such a folder, every folder is opened relative to its open parent, one name at a time,
-//   and checked to be the folder that was listed; one that changed fails with `kChanged`.
+//   and checked to be the folder that was listed (its device and inode as `Folder::stat` saw
+//   the entry, never the inode the listing reports); one that changed fails with `kChanged`.
 // - Names are the file system's bytes, never decoded.
 // - Every failure comes back as an errno value; nothing throws, nothing prints.
 #pragma once
@@ -16,6 +17,7 @@
 #include <vector>
 
 struct stat;
+struct statx;
 
 namespace chronosift::platform {
 
@@ -68,19 +70,28 @@ enum class EntryKind : uint8_t {
 };
 
 // A number that tells one file from another that took its name with the same time and size:
-// made from the inode and the nanoseconds of the modification time, which an ordinary copy with
-// kept times (cp -p, rsync -t, tar) cannot both match.
-uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos);
+// made from the inode, the nanoseconds of the modification time and the birth time (0 where the
+// file system keeps none). A copy with kept times (cp -p, rsync -t, tar) differs in the inode or
+// the nanoseconds; a file made again on a freed inode with the very same time (rm f; cp -p g f)
+// matches both, and only the birth time tells it apart. So where the file system reports no
+// birth time, that one case goes unseen.
+uint64_t fileFingerprint(uint64_t inode, uint32_t mtimeNanos, uint64_t birthNanos);
+
+// statx of the entry `name` of the open folder `folder`, no link followed, asking for what an
+// identity needs: type, size, inode, device, modification time and, where the file system keeps
+// one, the birth time. 0 or errno.
+int statEntry(int folder, const char* name, struct ::statx& sx);
 
 struct EntryStat {
     int error = 0;  // 0, or errno (ENOENT when the entry vanished)
     bool isFolder = false;
     int64_t mtimeSeconds = 0;  // floor of the modification time, UTC seconds
     uint64_t size = 0;         // bytes; a link's own
-    uint64_t fingerprint = 0;  // fileFingerprint of its inode and time
+    uint64_t fingerprint = 0;  // fileFingerprint of its inode and times
+    Identity id;               // the entry's own device and inode (a mount's root for a mount)
 };
 
-// What a listed file was, all of it taken from one lstat: checked again right before the file is
+// What a listed file was, all of it taken from one statx: checked again right before the file is
 // acted on. A file without a time (it vanished while listed) matches nothing.
 struct FileIdentity {
     bool known = false;
@@ -88,8 +99,8 @@ struct FileIdentity {
     uint64_t size = 0;
     uint64_t fingerprint = 0;
 
-    static FileIdentity of(const struct ::stat& st);
-    bool matches(const struct ::stat& st) const;
+    static FileIdentity of(const struct ::statx& sx);
+    bool matches(const struct ::statx& sx) const;
 };
 
 // An open folder being read. Move-only.
@@ -105,21 +116,22 @@ class Folder {
     // Opens a folder by path, following links. `error` gets errno on failure.
     static Folder openPath(const std::string& path, int& error);
     // Opens the subfolder `name` (one name, NUL-terminated) of `parent` without following a
-    // link, and checks that it is the folder listed with inode `listedInode`. Only the root of
-    // a mount is let through on another inode (a listing reports the inode of the folder the
-    // mount covers); another device alone, such as a subvolume, proves nothing. `error`: errno,
-    // or kChanged.
-    static Folder openChild(const Folder& parent, const char* name, uint64_t listedInode,
+    // link, and checks that it is the folder `listed`: the device and inode that `stat` gave for
+    // the entry when it was listed. So a mount or a btrfs subvolume below is its own root, as
+    // listed, and any other folder, subvolume or mount put under the name since is refused.
+    // `error`: errno, or kChanged.
+    static Folder openChild(const Folder& parent, const char* name, const Identity& listed,
                             int& error);
 
     bool isOpen() const { return dir_ != nullptr; }
     int fd() const;
 
-    // The next entry, "." and ".." left out, with the inode the listing reports. False at the
-    // end or on a read error (then `error` is set). The name stays valid until the next call.
-    bool next(std::string_view& name, EntryKind& kind, uint64_t& inode, int& error);
+    // The next entry, "." and ".." left out. False at the end or on a read error (then `error` is
+    // set). The name stays valid until the next call. The inode a listing reports is left out on
+    // purpose: on btrfs and overlayfs it need not be the folder's own.
+    bool next(std::string_view& name, EntryKind& kind, int& error);
 
-    // lstat of an entry of this folder. `name` must be NUL-terminated (names from `next` are).
+    // statEntry of an entry of this folder. `name` must be NUL-terminated (names from `next` are).
     EntryStat stat(const char* name) const;
 
     // This folder's own identity, and whether it sits on a kernel pseudo file system.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstdlib>
 #include <string_view>
@@ -30,23 +31,38 @@ Identity homeTrashIdentity() {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-namespace {
-
-bool isMountRootFd(int fd) {
+bool placeOf(int folder, const char* name, VolumePlace& place) {
     struct statx sx;
-    return ::statx(fd, "", AT_EMPTY_PATH, 0, &sx) == 0 &&
-           (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-           (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    const int flags = (name[0] == '\0' ? AT_EMPTY_PATH : 0) | AT_SYMLINK_NOFOLLOW;
+    if (::statx(folder, name, flags, STATX_INO | STATX_MNT_ID, &sx) != 0) {
+        return false;
+    }
+    place.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    place.mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0;
+    place.inode = sx.stx_ino;
+    return true;
 }
 
-}  // namespace
+bool isVolumeTop(const VolumePlace& folder, const VolumePlace& parent) {
+    // ".." of "/" is "/" itself.
+    return !folder.sameMount(parent) || folder.inode == parent.inode;
+}
+
+bool isTrashName(std::string_view name) {
+    return name == ".Trash" || name.starts_with(".Trash-");
+}
 
 std::string trashFolderAround(const std::string& realPath) {
     const Identity home = homeTrashIdentity();
     Fd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    VolumePlace here, parent;
+    if (!current.ok() || !placeOf(current.get(), "", here)) {
+        return {};
+    }
+    parent = here;  // "/" is its own parent
     std::string_view rest(realPath);
     std::string path;
-    while (current.ok()) {
+    while (true) {
         const size_t skip = rest.find_first_not_of('/');
         if (skip == std::string_view::npos) {
             break;
@@ -54,20 +70,20 @@ std::string trashFolderAround(const std::string& realPath) {
         rest.remove_prefix(skip);
         const std::string name(rest.substr(0, std::min(rest.find('/'), rest.size())));
         rest.remove_prefix(name.size());
-        const bool parentIsTop = isMountRootFd(current.get());
         Fd next(
             ::openat(current.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         path += "/" + name;
-        struct stat st;
-        if (!next.ok() || ::fstat(next.get(), &st) != 0) {
+        VolumePlace there;
+        if (!next.ok() || !placeOf(next.get(), "", there)) {
             break;
         }
-        const Identity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-        if ((home.inode != 0 && id == home) ||
-            (parentIsTop && (name == ".Trash" || name.starts_with(".Trash-")))) {
+        if ((home.inode != 0 && Identity{there.device, there.inode} == home) ||
+            (isVolumeTop(here, parent) && isTrashName(name))) {
             return path;
         }
         current = std::move(next);
+        parent = here;
+        here = there;
     }
     return {};
 }

@@ -75,7 +75,7 @@ keys Tab Tab Tab Tab Tab Tab space
 for _ in $(seq 100); do [ "$(xdotool getactivewindow)" != "$win" ] && break; sleep 0.1; done
 sleep 0.5
 # "Before this date:" 30 June 2006, "Find Results", and check the first and third rows.
-keys Down Tab Tab Tab Tab Tab space  # the option, its picker (day, month, year), "< < Back", "Find Results"
+keys Down Tab Tab Tab space  # the option, its picker, "< < Back", "Find Results"
 keys Tab Home
 keys space
 keys Down Down

@@ -10,6 +10,7 @@ packages=(
   fd-find findutils trash-cli libglib2.0-bin
   desktop-file-utils appstream dpkg-dev file xvfb xauth xdotool
   openbox x11-utils dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 btrfs-progs
+  e2fsprogs
 )
 
 missing=()

@@ -21,13 +21,14 @@ class DatePageTest : public PagesFixture {
         ResultsModel& results = f2.results();
         new QAbstractItemModelTester(&results,
                                      QAbstractItemModelTester::FailureReportingMode::QtTest, &f2);
-        on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2006, 7, 2));  // only its own picker counts
+        on<widgets::DatePicker>(f2, "DTPicker2")
+            ->setDate(QDate(2006, 7, 2));  // only its own picker counts
         for (const auto& [option, expected] :
              {std::pair{"Option1", "jul01"}, std::pair{"Option2", "jun29"},
               std::pair{"Option3", "jun30"}}) {
             on<QRadioButton>(f2, option)->click();
             if (QString(option) == "Option2") {
-                on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2006, 6, 30));
+                on<widgets::DatePicker>(f2, "DTPicker2")->setDate(QDate(2006, 6, 30));
             }
             press(f2, "Check1");
             QCOMPARE(results.rowCount(), 1);
@@ -145,8 +146,8 @@ class DatePageTest : public PagesFixture {
 
         // Save List As: the rows shown with their checks; a failed write leaves no file.
         f2.results().setChecked(0, true);
-        QVERIFY(f2.saveListTo(tmp_->path() + "/list.tsv"));
-        const std::string saved = readAll(tmp_->path() + "/list.tsv");
+        QVERIFY(f2.saveListTo(tmp_->path() + "/list.txt"));  // as tab-separated as ".tsv"
+        const std::string saved = readAll(tmp_->path() + "/list.txt");
         QVERIFY2(saved.starts_with("path\tlast_modified\tsize_bytes\tchecked\n" + tmp_->path() +
                                    "/files/bad%FF%FEname%0A.txt\t2001-09-09T"),
                  saved.c_str());
@@ -165,17 +166,21 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(dialog.rule().pattern, std::string("*"));
         QVERIFY(!dialog.rule().atLeast && !dialog.rule().atMost);
         dialog.patternField()->setText("*~.bak");
-        dialog.sizeBoundField()->setCurrentIndex(1);
-        dialog.sizeField()->setValue(1.5);
-        dialog.unitField()->setCurrentIndex(0);
         dialog.ignoreCaseField()->setChecked(false);
-        const CheckRule rule = dialog.rule();
-        QCOMPARE(rule.pattern, std::string("*~.bak"));
-        QCOMPARE(rule.atLeast, std::optional<uint64_t>(1500));
-        QVERIFY(!rule.atMost && !rule.ignoreCase);
-        dialog.sizeBoundField()->setCurrentIndex(2);
-        dialog.unitField()->setCurrentIndex(2);
-        QCOMPARE(dialog.rule().atMost, std::optional<uint64_t>(1500000000));
+        QCOMPARE(dialog.rule().pattern, std::string("*~.bak"));
+        QVERIFY(!dialog.rule().ignoreCase);
+        // Chosen by what the user reads.
+        for (const auto& [bound, size, unit, bytes] :
+             {std::tuple{"at least", 1.5, "KB", 1500}, std::tuple{"at most", 1.5, "GB", 1500000000},
+              std::tuple{"at least", 1.0, "MB", 1000000}}) {
+            dialog.sizeBoundField()->setCurrentText(bound);
+            dialog.sizeField()->setValue(size);
+            dialog.unitField()->setCurrentText(unit);
+            const CheckRule rule = dialog.rule();
+            const bool least = bound == std::string("at least");
+            QCOMPARE(least ? rule.atLeast : rule.atMost, std::optional<uint64_t>(bytes));
+            QVERIFY(!(least ? rule.atMost : rule.atLeast));
+        }
     }
 
     void trashAndUndo() {
@@ -387,81 +392,187 @@ class DatePageTest : public PagesFixture {
         }
     }
 
-    // Every part of a picker's date can be typed, in the locale's own order and month names.
-    // A date typed as the picker shows it, separators and all, is that date, in each locale;
-    // a date that cannot be read is refused and said so; a pasted whole date is taken.
-    void pickersTakeTypedDates() {
+    // However the text is reached (a click anywhere in it, a triple-click, Ctrl+A, Tab, a
+    // paste), what is typed is the text, read whole when the typing ends (Enter, Tab, Find
+    // Results): exactly the typed day, or one message quoting the text while the picker keeps
+    // the date it held and no search runs. Shift+F10 opens the tree's and the list's menus.
+    void pickersReadTheWholeTypedText() {
+        using widgets::DatePicker;
         const QLocale c = QLocale::c(), de(QLocale::German, QLocale::Germany),
                       us(QLocale::English, QLocale::UnitedStates);
-        QCOMPARE(pickerDisplayFormat(c), QStringLiteral("d MMMM yyyy"));
-        QCOMPARE(pickerDisplayFormat(de), QStringLiteral("d. MMMM yyyy"));
-        QCOMPARE(pickerDisplayFormat(us), QStringLiteral("MMMM d, yyyy"));
-        // Weekdays go wherever the locale puts them.
-        QCOMPARE(pickerDisplayFormat(QLocale(QLocale::Japanese, QLocale::Japan)),
-                 QString::fromUtf8("yyyy年M月d日"));
-        const struct {
-            QLocale locale;
-            const char* typed;
-            QDate expected;
-        } cases[] = {
-            {c, "15 March 2021", {2021, 3, 15}},   {c, "14 Mar 2021", {2021, 3, 14}},
-            {c, "5 October 1999", {1999, 10, 5}},  {c, "15October2021", {2021, 10, 15}},
-            {c, "15 3 2021", {2021, 3, 15}},       {de, "15. M\u00e4rz 2021", {2021, 3, 15}},
-            {de, "1. Okt 2021", {2021, 10, 1}},    {de, "15. 3. 2021", {2021, 3, 15}},
-            {us, "March 15, 2021", {2021, 3, 15}}, {us, "Mar 5, 2021", {2021, 3, 5}},
-            {us, "3 15, 2021", {2021, 3, 15}},
+        QCOMPARE(DatePicker::displayFormat(c), QStringLiteral("d MMMM yyyy"));
+        QCOMPARE(DatePicker::displayFormat(de), QStringLiteral("d. MMMM yyyy"));
+        QCOMPARE(DatePicker::displayFormat(us), QStringLiteral("MMMM d, yyyy"));
+        QCOMPARE(DatePicker::displayFormat(QLocale(QLocale::Japanese, QLocale::Japan)),
+                 QString::fromUtf8("yyyy年M月d日"));  // weekdays go wherever the locale puts them
+        const auto shiftF10Opens = [](QWidget* view) {
+            QString first;
+            QTimer closer;
+            connect(&closer, &QTimer::timeout, [&] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    first = menu->actions().first()->text();
+                    menu->close();
+                }
+            });
+            view->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(view->window()));
+            view->setFocus();
+            closer.start(0);
+            QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+            QVERIFY2(!first.isEmpty(), view->objectName().toLatin1());
+            view->activateWindow();  // the menu took it
+            QVERIFY(QTest::qWaitForWindowActive(view->window()));
         };
-        for (const auto& k : cases) {
-            widgets::DatePicker picker(QDate(2006, 6, 30));
-            picker.setLocale(k.locale);
-            picker.setDisplayFormat(pickerDisplayFormat(k.locale));
-            picker.show();
-            picker.activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(&picker));
-            picker.setSelectedSection(picker.sectionAt(0));
-            type(&picker, QString::fromUtf8(k.typed));
-            QVERIFY2(picker.date() == k.expected,
-                     qPrintable(QString::fromUtf8(k.typed) + " gave " + picker.text()));
-        }
-
-        // On the page: a half-typed date is refused with a message, never searched with another
-        // date; leaving it keeps the old date and says so; a whole date pasted is taken.
+        shiftF10Opens(on(form1(), "FolderTreeview1"));
         testsupport::makeFile(tmp_->path() + "/old", 1000000000);
         addRow(tmp_->path());
         next();
         Form2& f2 = *app_->form2();
-        auto* picker = on<widgets::DatePicker>(f2, "DTPicker1");
-        f2.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f2));
-        picker->setFocus();
-        picker->setSelectedSection(QDateTimeEdit::MonthSection);
-        type(picker, "Ma");  // March or May
-        press(f2, "Check1");
-        QCOMPARE(messages_.size(), 1);
-        QVERIFY2(
-            messages_[0].startsWith(QString::fromUtf8("\u201C30 Ma 2006\u201D cannot be read")),
-            qPrintable(messages_[0]));
-        QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift"));  // no search ran
-        on<QRadioButton>(f2, "Option1")->setFocus();
-        QCOMPARE(messages_.size(), 2);
-        QVERIFY(messages_[1].contains("so the date stays 30 June 2006"));
-        QCOMPARE(picker->date(), QDate(2006, 6, 30));
-        // The ages in the context menu set the day that long before today, by the calendar.
-        std::unique_ptr<QMenu> menu(picker->makeMenu());
-        for (QAction* action : menu->actions()) {
-            if (action->text() == "1 month ago") {
-                action->trigger();
+        shiftF10Opens(on(f2, "ListView1"));
+        auto* picker = on<DatePicker>(f2, "DTPicker1");
+        QLineEdit* text = picker->lineEdit();
+        QSignalSpy searches(&f2.results(), &QAbstractItemModel::modelReset);
+
+        const QDate no, before(2000, 1, 1);
+        struct Entry {
+            QLocale locale;
+            QString typed;
+            QDate expected;  // none: refused
+        };
+        std::vector<Entry> entries = {
+            {c, "15 March 2021", {2021, 3, 15}},
+            {c, "14 Mar 2021", {2021, 3, 14}},
+            {c, "15/3/2021", {2021, 3, 15}},
+            {c, "2021-03-15", {2021, 3, 15}},
+            {c, "15 marc 2021", {2021, 3, 15}},
+            {c, "15 Se 2021", {2021, 9, 15}},
+            {c, "29 February 2020", {2020, 2, 29}},
+            {c, "1 January 1601", {1601, 1, 1}},
+            {c, "31 December 9999", {9999, 12, 31}},
+            {c, "15 Ma 2021", no},
+            {c, "15 Ju 2021", no},
+            {c, "15 Foo 2021", no},
+            {c, "31 April 2021", no},
+            {c, "29 February 2021", no},
+            {c, "15 March 30000", no},
+            {c, "15 March 1600", no},
+            {c, "16 March 20", no},
+            {c, "garbage", no},
+            {c, "2021-02-30", no},
+            {c, "15 March 2021 9", no},
+            {us, "March 15, 2021", {2021, 3, 15}},
+            {us, "Mar 5, 2021", {2021, 3, 5}},
+            {us, "3/15/21", {2021, 3, 15}},
+            {us, "3/15/45", {1945, 3, 15}},
+            {us, "Ap 15, 2021", {2021, 4, 15}},
+            {us, "Ma 15, 2021", no},
+            {us, "15 March 2021", no},
+            {de, "15. M\u00e4rz 2021", {2021, 3, 15}},
+            {de, "15.03.21", {2021, 3, 15}},
+            {de, "1. Okt. 2021", {2021, 10, 1}},
+            {de, "15. M\u00e4 2021", {2021, 3, 15}},
+            {de, "15. Maerz 2021", no},
+            {de, "15. Mrz 2021", no},
+            {de, "15. Ju 2021", no},
+            {de, "15. M\u00e4rz 1600", no},
+            {de, "29.02.2021", no},
+        };
+        // Every month as a number, the day past 12 so that no order could swap the two.
+        const QLocale byNumber[] = {c, us, de};
+        for (int m = 1; m <= 12; ++m) {
+            static const char* const kForms[] = {"%1 %2 2021", "%2/%1/2021", "%1.%2.2021"};
+            entries.push_back({byNumber[m % 3], QString(kForms[m % 3]).arg(m + 12).arg(m),
+                               QDate(2021, m, m + 12)});
+        }
+        enum Way { ClickStart, ClickMiddle, ClickEnd, TripleClick, SelectAll, TabIn, Paste };
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry& e = entries[i];
+            const auto way = static_cast<Way>(i % 7);
+            picker->setLocale(e.locale);
+            picker->setDate(before);
+            const QString kept = picker->currentText();
+            on(f2, "Option1")->setFocus();
+            messages_.clear();
+            searches.clear();
+            const int x = way == ClickStart ? 2
+                          : way == ClickEnd ? text->width() - 2
+                                            : text->width() / 2;
+            if (way == TabIn) {
+                QTest::keyClick(on(f2, "Option1"), Qt::Key_Tab);
+            } else if (way == SelectAll) {
+                picker->setFocus();
+                text->setCursorPosition(3);
+                QTest::keyClick(picker, Qt::Key_A, Qt::ControlModifier);
+            } else {
+                if (way == TripleClick) {
+                    QTest::mouseDClick(text, Qt::LeftButton, {}, QPoint(x, text->height() / 2));
+                }
+                QTest::mouseClick(text, Qt::LeftButton, {}, QPoint(x, text->height() / 2));
+            }
+            if (way == Paste) {
+                QGuiApplication::clipboard()->setText(e.typed);
+                QTest::keyClick(picker, Qt::Key_V, Qt::ControlModifier);
+            } else {
+                type(picker, e.typed);
+            }
+            const int finish = static_cast<int>(i % 3);  // Enter, Tab, Find Results
+            if (finish == 2) {
+                QTest::mouseClick(button(f2, "Check1"), Qt::LeftButton);
+            } else {
+                QTest::keyClick(picker, finish == 0 ? Qt::Key_Return : Qt::Key_Tab);
+            }
+            const QString what = e.typed + " (way " + QString::number(way) + ", finish " +
+                                 QString::number(finish) + "): " + picker->currentText() + " / " +
+                                 messages_.join('|');
+            QVERIFY2(picker->date() == (e.expected.isValid() ? e.expected : before),
+                     qPrintable(what));
+            QCOMPARE(searches.size(), finish == 2 && e.expected.isValid() ? 1 : 0);
+            if (e.expected.isValid()) {
+                QVERIFY2(messages_.isEmpty(), qPrintable(what));
+                QCOMPARE(picker->currentText(),
+                         e.locale.toString(e.expected, DatePicker::displayFormat(e.locale)));
+            } else {
+                QVERIFY2(messages_.size() == 1 &&
+                             messages_[0].startsWith("\u201C" + e.typed +
+                                                     "\u201D cannot be read as a date (") &&
+                             messages_[0].contains("so the date stays " + kept + "."),
+                         qPrintable(what));
+                QCOMPARE(picker->currentText(), kept);
             }
         }
-        QCOMPARE(picker->date(), QDate::currentDate().addMonths(-1));  // Qt's own calendar
-        QVERIFY(menu->actions().size() > 6);
-        QCOMPARE(menu->actions().last()->text(), QStringLiteral("5 years ago"));
-        for (const char* pasted : {"2021-03-15", "15 March 2021"}) {
-            QGuiApplication::clipboard()->setText(pasted);
-            picker->setFocus();
-            QTest::keyClick(picker, Qt::Key_V, Qt::ControlModifier);
-            QCOMPARE(picker->date(), QDate(2021, 3, 15));
-            picker->setDate(QDate(2006, 6, 30));
+
+        // The left button on the arrow opens the calendar, whose Enter takes its day. The right
+        // button, on the text or on the arrow, opens the menu alone, whose ages set the day
+        // that long before today.
+        picker->setLocale(c);
+        picker->setDate(before);
+        const QPoint arrow(picker->width() - 4, picker->height() / 2);
+        QTest::mouseClick(picker, Qt::LeftButton, {}, arrow);
+        auto* calendar = picker->findChild<QCalendarWidget*>();
+        QVERIFY(calendar != nullptr && calendar->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!calendar->isVisible());
+        QCOMPARE(picker->date(), before.addDays(1));
+        // Closed without a choice, it leaves the typed text to be read.
+        messages_.clear();
+        text->selectAll();
+        type(picker, "garbage");
+        QTest::keyClick(picker, Qt::Key_F4);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!calendar->isVisible());
+        QCOMPARE(messages_.size(), 1);
+        QCOMPARE(picker->date(), before.addDays(1));
+        for (QWidget* at : {static_cast<QWidget*>(text), static_cast<QWidget*>(picker)}) {
+            // Through the window, which turns a right click into a context menu request.
+            QTest::mouseClick(f2.windowHandle(), Qt::RightButton, {},
+                              at->mapTo(&f2, at == text ? QPoint(4, 4) : arrow));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr && !calendar->isVisible());
+            QCOMPARE(menu->actions().last()->text(), QStringLiteral("5 years ago"));
+            menu->actions()[menu->actions().size() - 6]->trigger();
+            QCOMPARE(picker->date(), QDate::currentDate().addMonths(-1));  // Qt's own calendar
+            menu->close();
         }
     }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 
 #include "cli/find_command.h"
@@ -241,16 +242,17 @@ TEST(FindCommand, TrashNamesEveryNote) {
 }
 
 // An age is the day that long before today by the calendar, said with --verbose; the list comes
-// out as CSV or TSV that Python's csv module reads back to every path's exact bytes.
+// out as CSV or TSV that Python's csv module reads back to every path's exact bytes, with local
+// times and offsets east and west of UTC, on both sides of a change to summer time.
 TEST(FindCommand, AgesAndListsThatReadBackExactly) {
     TempDir tmp;
     const std::vector<std::string> names = {
-        "plain.txt", "comma,\"quote\".txt", "new\nline",  "tab\there",
-        "100%",      "bad\xFF\xFE.bin",     "caf\xC3\xA9"};
+        "plain.txt", "comma,\"quote\".txt", "new\nline",   "tab\there", "100%",
+        "50%41.txt", "bad\xFF\xFE.bin",     "caf\xC3\xA9", "del\x7F"};
     const std::string list = tmp / "list";
     makeDir(list);
-    for (const auto& name : names) {
-        makeFile(list + "/" + name, utcTime(2001, 1, 2, 3, 4, 5), "12345");
+    for (size_t i = 0; i < names.size(); ++i) {  // every other one in July
+        makeFile(list + "/" + names[i], utcTime(2001, 1 + 6 * (i % 2), 2, 3, 4, 5), "12345");
     }
     const auto aged = runProgram({kFind, "--older-than", "1m", "--verbose", list});
     EXPECT_EQ(aged.exitCode, 0) << aged.err;
@@ -269,27 +271,33 @@ TEST(FindCommand, AgesAndListsThatReadBackExactly) {
              " r[0].encode())\n"
              "    sys.stdout.buffer.write(raw.hex().encode() + b' ' + ' '.join(r[1:]).encode() +"
              " b'\\n')\n");
-    std::vector<std::string> expected;
-    for (const auto& name : names) {
-        std::string hex;
-        for (const unsigned char c : list + "/" + name) {
-            char two[3];
-            std::snprintf(two, sizeof two, "%02x", c);
-            hex += two;
+    const std::vector<std::array<std::string, 3>> zones = {
+        {"UTC", "2001-01-02T03:04:05+00:00", "2001-07-02T03:04:05+00:00"},
+        {"Asia/Kolkata", "2001-01-02T08:34:05+05:30", "2001-07-02T08:34:05+05:30"},
+        {"America/St_Johns", "2001-01-01T23:34:05-03:30", "2001-07-02T00:34:05-02:30"}};
+    for (const auto& [zone, winter, summer] : zones) {
+        std::vector<std::string> expected;
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::string hex;
+            for (const unsigned char c : list + "/" + names[i]) {
+                char two[3];
+                std::snprintf(two, sizeof two, "%02x", c);
+                hex += two;
+            }
+            expected.push_back(hex + " " + (i % 2 ? summer : winter) + " 5 0");
         }
-        expected.push_back(hex + " 2001-01-02T03:04:05+00:00 5 0");
-    }
-    std::sort(expected.begin(), expected.end());
-    testsupport::ScopedTimeZone utc("UTC");
-    for (const auto& [format, delimiter] : {std::pair{"csv", ","}, std::pair{"tsv", "\t"}}) {
-        const auto listed = runProgram({kFind, "--before", "2010-01-01", "--format", format, list});
-        ASSERT_EQ(listed.exitCode, 0) << listed.err;
-        makeFile(tmp / "out", 1000000000, listed.out);
-        const auto read = runProgram({"/usr/bin/python3", reader, tmp / "out", delimiter});
-        ASSERT_EQ(read.exitCode, 0) << format << read.err;
-        std::vector<std::string> got = lines(read.out);
-        std::sort(got.begin(), got.end());
-        EXPECT_EQ(got, expected) << format;
+        std::sort(expected.begin(), expected.end());
+        for (const auto& [format, delimiter] : {std::pair{"csv", ","}, std::pair{"tsv", "\t"}}) {
+            const auto listed = runProgram(
+                {kFind, "--before", "2010-01-01", "--format", format, list}, {"TZ=" + zone});
+            ASSERT_TRUE(listed.exitCode == 0 && listed.err.empty()) << listed.err;
+            makeFile(tmp / "out", 1000000000, listed.out);
+            const auto read = runProgram({"/usr/bin/python3", reader, tmp / "out", delimiter});
+            ASSERT_EQ(read.exitCode, 0) << format << read.err;
+            std::vector<std::string> got = lines(read.out);
+            std::sort(got.begin(), got.end());
+            EXPECT_EQ(got, expected) << format << " " << zone;
+        }
     }
 }
 

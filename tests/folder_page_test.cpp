@@ -250,14 +250,13 @@ class FolderPageTest : public PagesFixture {
         QVERIFY(on(f2, "DTPicker1")->isEnabled());
         QVERIFY(!on(f2, "DTPicker2")->isEnabled());
         for (const char* name : {"DTPicker1", "DTPicker2", "DTPicker3"}) {
-            auto* picker = on<QDateEdit>(f2, name);
+            auto* picker = on<widgets::DatePicker>(f2, name);
             QCOMPARE(picker->date(), QDate(2006, 6, 30));
-            QVERIFY(picker->calendarPopup());
             QCOMPARE(picker->minimumDate(), QDate(1601, 1, 1));
             QCOMPARE(picker->maximumDate(), QDate(9999, 12, 31));
         }
         on<QRadioButton>(f2, "Option2")->click();
-        on<QDateEdit>(f2, "DTPicker2")->setDate(QDate(2001, 2, 3));
+        on<widgets::DatePicker>(f2, "DTPicker2")->setDate(QDate(2001, 2, 3));
         f2.move(f2.pos() + QPoint(40, 30));
         const QPoint form2At = f2.pos();
 
@@ -278,8 +277,8 @@ class FolderPageTest : public PagesFixture {
         QVERIFY(on<QRadioButton>(f2, "Option2")->isChecked());
         QVERIFY(on(f2, "DTPicker2")->isEnabled());
         QVERIFY(!on(f2, "DTPicker1")->isEnabled());
-        QCOMPARE(on<QDateEdit>(f2, "DTPicker2")->date(), QDate(2001, 2, 3));
-        QCOMPARE(on<QDateEdit>(f2, "DTPicker1")->date(), QDate(2006, 6, 30));
+        QCOMPARE(on<widgets::DatePicker>(f2, "DTPicker2")->date(), QDate(2001, 2, 3));
+        QCOMPARE(on<widgets::DatePicker>(f2, "DTPicker1")->date(), QDate(2006, 6, 30));
     }
 
     void closingEitherPageEnds() {

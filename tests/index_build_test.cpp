@@ -116,14 +116,15 @@ TEST(IndexOrder, SameResultWithOneThreadOrMany) {
     EXPECT_EQ(many->size(static_cast<FileId>(at - paths.begin())), 2999u % 7);
 }
 
-// Hidden folders stay out (but a hidden row is walked), hidden files come in; "~" files stay out,
-// "~" folders are walked; names that are not UTF-8 are kept byte for byte.
+// Hidden folders stay out (but a hidden row is walked, even one named .Trash below a volume's
+// top), hidden files come in; "~" files stay out, "~" folders are walked; names that are not
+// UTF-8 are kept byte for byte.
 TEST(IndexContents, WhichEntriesComeIn) {
     TempDir tmp;
-    for (const char* dir : {".cache/inner", "visible/.git", "~old", "d\xC3\x28"}) {
+    for (const char* dir : {".Trash/inner", "visible/.git", "~old", "d\xC3\x28"}) {
         makeDir(tmp / dir);
     }
-    for (const char* file : {".cache/secret", ".cache/inner/deeper", ".profile", "visible/.git/x",
+    for (const char* file : {".Trash/secret", ".Trash/inner/deeper", ".profile", "visible/.git/x",
                              "visible/.hidden", "~report.doc", "report~", "~old/kept.txt",
                              "~old/~lock", "caf\xE9-\xFF\xFE.txt", "d\xC3\x28/x"}) {
         makeFile(tmp / file);
@@ -133,8 +134,8 @@ TEST(IndexContents, WhichEntriesComeIn) {
     EXPECT_EQ(paths, (std::vector<std::string>{tmp / ".profile", tmp / "caf\xE9-\xFF\xFE.txt",
                                                tmp / "d\xC3\x28/x", tmp / "report~",
                                                tmp / "visible/.hidden", tmp / "~old/kept.txt"}));
-    EXPECT_EQ(allPaths(*build({tmp / ".cache/"})),
-              (std::vector<std::string>{tmp / ".cache/secret", tmp / ".cache/inner/deeper"}));
+    EXPECT_EQ(allPaths(*build({tmp / ".Trash/"})),
+              (std::vector<std::string>{tmp / ".Trash/secret", tmp / ".Trash/inner/deeper"}));
 }
 
 TEST(IndexContents, LinksAreEntriesOfTheirOwnAndNeverFollowed) {
@@ -202,38 +203,70 @@ TEST(IndexContents, AFolderSwappedDuringTheWalkIsNeverEntered) {
               platform::displayText(row + "/x") + ": it changed since it was listed");
 }
 
-// A subvolume has a device of its own but is no mount: one below a row is walked as a folder,
-// and one swapped in for a listed folder is refused as a change, not taken for a mount.
-TEST(IndexContents, ASubvolumeSwappedInIsAChangeNotAMount) {
+// A folder is checked by its own device and inode, never the inode the listing reports: nested
+// btrfs subvolumes and merged overlay folders are walked, and a folder swapped in for a listed
+// one is refused as a change, even a subvolume for a subvolume (every one's top is inode 256).
+TEST(IndexContents, SubvolumesAndOverlaysAreWalkedSwapsAreRefused) {
     TempDir tmp;
-    const std::string image = tmp / "btrfs.img", vol = tmp / "vol";
-    makeDir(vol);
-    const auto made =
-        testsupport::runProgram({"/bin/sh", "-c",
-                                 "truncate -s 128M " + image + " && mkfs.btrfs -q " + image +
-                                     " && mount -o loop " + image + " " + vol});
-    if (made.exitCode != 0) {
-        GTEST_SKIP() << "no btrfs volume here: " << made.err;
+    const std::string vol = tmp / "vol", row = vol + "/row";
+    if (const std::string why = testsupport::mountImage("btrfs", tmp / "btrfs.img", vol);
+        !why.empty()) {
+        GTEST_SKIP() << why;
     }
-    const std::string row = vol + "/row";
     makeDir(row + "/plain");
     makeFile(row + "/plain/mine.txt");
-    testsupport::runProgram({"/bin/btrfs", "subvolume", "create", row + "/sub"});
-    testsupport::runProgram({"/bin/btrfs", "subvolume", "create", vol + "/swap"});
-    makeFile(row + "/sub/in-sub.txt");
-    makeFile(vol + "/swap/theirs.txt");
+    for (const char* sub : {"row/sub", "row/sub2", "row/mysub", "swap", "swap2"}) {
+        testsupport::runProgram({"/bin/btrfs", "subvolume", "create", vol + "/" + sub});
+        const std::string path = vol + "/" + sub;
+        makeFile(path + "/in-" + path.substr(path.rfind('/') + 1));
+    }
     BuildOptions options;
     options.afterListing = [&](std::string_view folder) {
-        if (folder == row) {
-            rename((row + "/plain").c_str(), (vol + "/plain.old").c_str());
-            rename((vol + "/swap").c_str(), (row + "/plain").c_str());
+        if (folder == row) {  // another's folder and another's subvolume take listed names
+            for (const auto& [name, swap] : {std::pair{"plain", "swap"}, {"mysub", "swap2"}}) {
+                rename((row + "/" + name).c_str(), (vol + "/" + name + ".old").c_str());
+                rename((vol + "/" + swap).c_str(), (row + "/" + name).c_str());
+            }
         }
     };
     const auto index = build({row + "/"}, options);
     umount2(vol.c_str(), MNT_DETACH);
-    EXPECT_EQ(allPaths(*index), std::vector<std::string>{row + "/sub/in-sub.txt"});
-    ASSERT_EQ(index->errors().size(), 1u);
-    EXPECT_EQ(index->errors()[0].path, row + "/plain");
+    auto paths = allPaths(*index);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{row + "/sub/in-sub", row + "/sub2/in-sub2"}));
+    std::vector<std::string> refused;
+    for (const auto& e : index->errors()) {
+        refused.push_back(e.message());
+    }
+    std::sort(refused.begin(), refused.end());
+    EXPECT_EQ(refused, (std::vector<std::string>{row + "/mysub: it changed since it was listed",
+                                                 row + "/plain: it changed since it was listed"}));
+
+    // An overlay whose lower layer is on another file system than its upper one.
+    const std::string lower = tmp / "lower", upper = tmp / "upper", work = tmp / "work",
+                      merged = tmp / "merged";
+    for (const auto& d : {lower, upper + "/dir", work, merged}) {
+        makeDir(d);
+    }
+    if (mount("tmpfs", lower.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    makeDir(lower + "/dir/deeper");
+    makeFile(lower + "/dir/deeper/low");
+    makeFile(upper + "/dir/up");
+    const std::string layers = "lowerdir=" + lower + ",upperdir=" + upper + ",workdir=" + work;
+    const bool overlay = mount("overlay", merged.c_str(), "overlay", 0, layers.c_str()) == 0;
+    const int overlayError = errno;
+    const auto merging = overlay ? build({merged + "/"}) : nullptr;
+    umount2(merged.c_str(), MNT_DETACH);
+    umount2(lower.c_str(), MNT_DETACH);
+    if (!overlay) {
+        GTEST_SKIP() << "cannot mount an overlay here: " << std::strerror(overlayError);
+    }
+    paths = allPaths(*merging);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{merged + "/dir/deeper/low", merged + "/dir/up"}));
+    EXPECT_TRUE(merging->errors().empty()) << merging->errors().front().message();
 }
 
 TEST(IndexContents, TreesDeeperAndPathsLongerThanTheSystemLimit) {

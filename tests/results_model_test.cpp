@@ -4,11 +4,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <tuple>
 
 #include "index/build.h"
 #include "index/calendar.h"
+#include "recycle/recycling_bin.h"
 #include "search/results_model.h"
 #include "support/temp_tree.h"
 
@@ -38,12 +40,13 @@ class ResultsModelTest : public QObject {
   private slots:
     void initTestCase() { index_ = makeIndex(300); }
 
-    // "Check Matching…": a glob on the name, case-insensitive or not, and a size bound change
-    // only the matching rows' checks, in one change, with the totals following.
+    // "Check Matching…": a glob on the name alone, case-insensitive or not, and size bounds that
+    // take in files of exactly their size change only the matching rows' checks, in one change
+    // that spans them all, with the totals following; other rows keep theirs.
     void checkMatchingByRule() {
         testsupport::TempDir dir;
-        const std::vector<std::pair<std::string, size_t>> files = {
-            {"a.log", 2000}, {"B.LOG", 10}, {"c.txt", 5000}, {"d.log~", 3000}, {"e.log", 1500}};
+        const std::map<std::string, uint64_t> files = {
+            {"a.log", 2000}, {"B.LOG", 10}, {"c.txt", 1000000}, {"d.log~", 3000}, {"e.log", 1500}};
         for (const auto& [name, size] : files) {
             testsupport::makeFile(dir / name, 1000000000, std::string(size, 'x'));
         }
@@ -52,34 +55,40 @@ class ResultsModelTest : public QObject {
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setRows(index, firstIds(index->fileCount()));
-        const auto checkedNames = [&] {
-            std::vector<std::string> out;
-            for (int row : model.checkedRows()) {
-                out.emplace_back(index->name(model.fileAt(row)));
-            }
-            std::sort(out.begin(), out.end());
-            return out;
-        };
         QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-        QCOMPARE(model.setCheckedMatching({"*.log", false, {}, {}}, true), size_t{2});
-        QCOMPARE(changes.size(), 1);
-        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log", "e.log"}));
-        QCOMPARE(model.totals().checkedBytes, uint64_t{3500});
-        model.setCheckedMatching({"*.LOG", true, 1000, {}}, true);  // B.LOG is too small
-        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log", "e.log"}));
-        model.setCheckedMatching({"*.log", true, {}, {}}, true);
-        QCOMPARE(checkedNames(), (std::vector<std::string>{"B.LOG", "a.log", "e.log"}));
-        model.setCheckedMatching({"*.log", true, {}, 1600}, false);
-        QCOMPARE(checkedNames(), (std::vector<std::string>{"a.log"}));
-        QCOMPARE(model.totals().checked, size_t{1});
-        QCOMPARE(model.totals().checkedBytes, uint64_t{2000});
-        QCOMPARE(model.rowCount(), 5);
-        // Check All and Uncheck All carry the checked size with them.
-        model.setAllChecked(true);
-        QCOMPARE(model.totals().checkedBytes, uint64_t{11510});
-        QCOMPARE(model.totals().checked, size_t{5});
-        model.setAllChecked(false);
-        QCOMPARE(model.totals().checkedBytes, uint64_t{0});
+        const std::vector<std::pair<CheckRule, std::vector<std::string>>> cases = {
+            {{"*.log", false, {}, {}}, {"a.log", "e.log"}},
+            {{"*.LOG", true, {}, {}}, {"B.LOG", "a.log", "e.log"}},
+            {{"a*", false, {}, {}}, {"a.log"}},
+            {{"?.log", true, {}, {}}, {"B.LOG", "a.log", "e.log"}},
+            {{"[bc].*", true, {}, {}}, {"B.LOG", "c.txt"}},
+            {{"[bc].*", false, {}, {}}, {"c.txt"}},
+            {{"*", true, 1000000, {}}, {"c.txt"}},
+            {{"*", true, 1500, 3000}, {"a.log", "d.log~", "e.log"}},
+            {{"*", true, {}, 1500}, {"B.LOG", "e.log"}}};
+        for (const bool check : {true, false}) {
+            for (const auto& [rule, expected] : cases) {
+                model.setAllChecked(!check);
+                changes.clear();
+                QCOMPARE(model.setCheckedMatching(rule, check), expected.size());
+                std::vector<int> rows;
+                std::vector<std::string> names;
+                uint64_t bytes = 0;
+                for (int row = 0; row < model.rowCount(); ++row) {
+                    if (model.isChecked(row) == check) {
+                        rows.push_back(row);
+                        names.emplace_back(index->name(model.fileAt(row)));
+                        bytes += files.at(names.back());
+                    }
+                }
+                std::sort(names.begin(), names.end());
+                QCOMPARE(names, expected);
+                QCOMPARE(changes.size(), 1);
+                QVERIFY(changes[0][0].toModelIndex().row() <= rows.front() &&
+                        changes[0][1].toModelIndex().row() >= rows.back());
+                QCOMPARE(model.totals().checkedBytes, check ? bytes : 1006510 - bytes);
+            }
+        }
     }
 
     void checksUnderTheModelTester() {
@@ -211,19 +220,27 @@ class ResultsModelTest : public QObject {
             {2, {"b/a", "b/y", "b/z", "b c/m", "b c/t"}},
         };
         for (const auto& [column, expected] : cases) {
-            model.sort(column, Qt::AscendingOrder);
-            QCOMPARE(names(), expected);
-            const QStringList ascending = names();
+            // Each sort starts from the order shown, not index order: ties still take index order.
             model.sort(column, Qt::DescendingOrder);
             QStringList reversed = names();
             std::reverse(reversed.begin(), reversed.end());
-            QCOMPARE(reversed, ascending);
+            model.sort(column, Qt::AscendingOrder);
+            QCOMPARE(names(), expected);
+            QCOMPARE(reversed, expected);
             rowOfY = static_cast<int>(names().indexOf("b/y"));
             QCOMPARE(model.checkedRows(), (std::vector<int>{rowOfY}));
             QCOMPARE(heldY.row(), rowOfY);
         }
         QCOMPARE(model.totals().checked, 1u);
         QCOMPARE(model.totals().checkedBytes, 1u);
+        // Rows put back (by Undo) take their places in the order shown, checked.
+        model.sort(2, Qt::DescendingOrder);
+        const QStringList shown = names();  // b c/t, b c/m, b/z, b/y, b/a
+        const std::vector<FileId> back = {model.fileAt(0), model.fileAt(2)};
+        model.removeRowsAt({0, 2});
+        model.insertFiles(back);
+        QCOMPARE(names(), shown);
+        QCOMPARE(model.checkedRows(), (std::vector<int>{0, 2, 3}));
         model.sort(-1);
         QCOMPARE(names(), inIndexOrder);
     }
@@ -268,6 +285,8 @@ class ResultsModelTest : public QObject {
         }
         cells.sort();
         QCOMPARE(cells, (QStringList{"30.06.2006", "30.06.2006 14:06:07"}));
+        QCOMPARE(QString::fromStdString(confirmationText(252000, 1)),
+                 QStringLiteral("Move 252.000 checked files (1 byte) to the trash?"));
     }
 };
 

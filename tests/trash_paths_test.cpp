@@ -221,33 +221,63 @@ TEST_F(TrashTest, TheTrashNeverTakesItsOwnFiles) {
     EXPECT_EQ(readFile(trashDir() + "/files/old.txt"), "old");
 }
 
-// Every folder below the row is checked on the way back, not only the row: a folder swapped for
-// another that holds the same file under another link is not taken for the listed one.
+// $XDG_DATA_HOME reached through a link (a home on another disk): the move records the path the
+// trash really has, so Undo reaches it without following a link; a link put on that path later
+// is refused. The trash folder itself, left open to others, is closed to them first.
+TEST_F(TrashTest, AHomeTrashThroughALinkIsUndoneAndClosedToOthers) {
+    makeDir(home_ / "disk/data/Trash");
+    ASSERT_EQ(chmod((home_ / "disk/data/Trash").c_str(), 0777), 0);
+    testsupport::makeLink(home_ / "disk/data", home_ / "linked");
+    const testsupport::ScopedEnv data("XDG_DATA_HOME", home_ / "linked");
+    for (const bool swapped : {false, true}) {
+        makeFile(work_ + "/f", 1000000000, "f");
+        const auto items = itemsFor({work_ + "/f"});
+        Trash trash;
+        const auto moved = trash.moveAll(items);
+        ASSERT_EQ(moved[0].status, TrashStatus::Moved) << moved[0].reason;
+        struct stat st;
+        ASSERT_EQ(stat((home_ / "disk/data/Trash").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        if (swapped) {
+            ASSERT_EQ(rename((home_ / "disk").c_str(), (home_ / "disk2").c_str()), 0);
+            testsupport::makeLink(home_ / "disk2", home_ / "disk");
+        }
+        const PutBackOutcome back = putBack(items, moved).front();
+        EXPECT_EQ(back.putBack, !swapped) << back.reason;
+        EXPECT_EQ(exists(work_ + "/f"), !swapped);
+    }
+}
+
+// Every folder on the way back is checked, the row's own and those below it: a folder swapped
+// for another that holds the same file under another link is not taken for the listed one.
 TEST_F(TrashTest, EveryFolderOnTheWayIsChecked) {
-    makeDir(work_ + "/deep/er");
-    makeFile(work_ + "/deep/er/x", 1000000000, "x");
-    makeDir(work_ + "/other/er");
-    ASSERT_EQ(link((work_ + "/deep/er/x").c_str(), (work_ + "/other/er/x").c_str()), 0);
-    const IndexSnapshot index = buildIndex({work_ + "/deep/"});
-    ASSERT_EQ(index->fileCount(), 1u);
-    ASSERT_EQ(rename((work_ + "/deep/er").c_str(), (work_ + "/er.old").c_str()), 0);
-    ASSERT_EQ(rename((work_ + "/other/er").c_str(), (work_ + "/deep/er").c_str()), 0);
-    Trash trash;
-    const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
-    EXPECT_EQ(o.status, TrashStatus::Failed);
-    EXPECT_EQ(o.reason, "it changed since the search");
-    EXPECT_TRUE(exists(work_ + "/deep/er/x") && exists(work_ + "/er.old/x"));
-    EXPECT_TRUE(names(trashDir() + "/info").empty());
+    for (const char* row : {"deep/", "deep/er/"}) {
+        const TempDir w;
+        makeDir(w / "deep/er");
+        makeFile(w / "deep/er/x", 1000000000, "x");
+        makeDir(w / "other/er");
+        ASSERT_EQ(link((w / "deep/er/x").c_str(), (w / "other/er/x").c_str()), 0);
+        const IndexSnapshot index = buildIndex({w / row});
+        ASSERT_EQ(index->fileCount(), 1u);
+        ASSERT_EQ(rename((w / "deep/er").c_str(), (w / "er.old").c_str()), 0);
+        ASSERT_EQ(rename((w / "other/er").c_str(), (w / "deep/er").c_str()), 0);
+        Trash trash;
+        const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
+        EXPECT_EQ(o.status, TrashStatus::Failed) << row;
+        EXPECT_EQ(o.reason, "it changed since the search");
+        EXPECT_TRUE(exists(w / "deep/er/x") && exists(w / "er.old/x"));
+        EXPECT_TRUE(names(trashDir() + "/info").empty());
+    }
 }
 
 // Undo puts back only the inode that moved, under a record that is still the one written, read
 // without blocking; another file under the trashed name, a record swapped for a FIFO or changed,
 // and a trash folder swapped for a link all stay as they are.
 TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
-    for (const char* name : {"a", "b", "c", "d"}) {
+    for (const char* name : {"a", "b", "c", "d", "o"}) {
         makeFile(work_ + "/" + name, 1000000000, name);
     }
-    Trashed t = trashNow({work_ + "/a", work_ + "/b", work_ + "/c", work_ + "/d"});
+    Trashed t = trashNow({work_ + "/a", work_ + "/b", work_ + "/c", work_ + "/d", work_ + "/o"});
     const std::string files = trashDir() + "/files/", info = trashDir() + "/info/";
     makeFile(files + "a.new", 1000000000, "a");  // the same name, time and bytes: another inode
     ASSERT_EQ(rename((files + "a.new").c_str(), (files + "a").c_str()), 0);
@@ -255,8 +285,12 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
     ASSERT_EQ(mkfifo((info + "b.trashinfo").c_str(), 0600), 0);
     const std::string changed = readFile(info + "c.trashinfo") + "\n";
     makeFile(info + "c.trashinfo", 1000000000, changed);
+    // The same record given to another user (only root can) is not the one written.
+    const bool root = geteuid() == 0;
+    ASSERT_TRUE(!root || chown((info + "o.trashinfo").c_str(), 65534, 65534) == 0);
     const auto back = putBack(t.items, t.outcomes);
     EXPECT_FALSE(back[0].putBack || back[1].putBack || back[2].putBack);
+    EXPECT_NE(back[4].putBack, root);
     EXPECT_EQ(back[0].reason, "it is no longer in the trash");
     EXPECT_EQ(back[1].reason, "its trash record was removed or changed by another program");
     EXPECT_TRUE(back[3].putBack && back[3].reason.empty()) << back[3].reason;

@@ -136,5 +136,57 @@ TEST_F(VolumeTest, MountsBelowARowAreSearchedAndTrashedToTheirOwnTrash) {
                                                volume_ + "/.Trash-" + uid_ + "/files/on-volume"}));
 }
 
+// A trash is one where placement would put it: in a volume's top, a btrfs subvolume's too. One
+// there is neither walked nor moved from; a folder of a trash's name deeper down is searched.
+TEST_F(TrashTest, ATrashAtASubvolumeTopIsOutOfBoundsOneDeeperIsNot) {
+    const std::string vol = home_ / "vol", sub = vol + "/sub", uid = std::to_string(geteuid());
+    if (const std::string why = testsupport::mountImage("btrfs", home_ / "btrfs.img", vol);
+        !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    testsupport::runProgram({"/bin/btrfs", "subvolume", "create", sub});
+    const std::string can = sub + "/.Trash-" + uid, deep = sub + "/deep/.Trash-" + uid;
+    makeDir(deep);
+    makeFile(deep + "/kept");
+    makeFile(sub + "/f");
+    Trash trash;
+    const TrashOutcome first = moveToTrash(trash, sub + "/f");
+    const IndexSnapshot index = buildIndex({can + "/files/", deep + "/"});
+    const auto outcomes = trash.moveAll(itemsFor({can + "/files/f", deep + "/kept"}));
+    umount2(vol.c_str(), MNT_DETACH);
+    EXPECT_EQ(first.trashedAs, can + "/files/f") << first.reason;
+    EXPECT_EQ(index->rows()[0].error.code, kInTrash);
+    EXPECT_EQ(index->fileCount(), 1u);
+    EXPECT_EQ(outcomes[0].status, TrashStatus::Failed);
+    EXPECT_TRUE(outcomes[0].reason.starts_with("it is inside a trash folder"))
+        << outcomes[0].reason;
+    EXPECT_EQ(outcomes[1].trashedAs, can + "/files/kept") << outcomes[1].reason;
+}
+
+// A file made again on its freed inode (ext4 gives it back at once) with the same size and
+// modification time, to the nanosecond, is another file: its birth time tells it apart.
+TEST_F(TrashTest, AFileMadeAgainOnItsFreedInodeIsAnother) {
+    const std::string vol = home_ / "ext4", path = vol + "/f";
+    if (const std::string why = testsupport::mountImage("ext4", home_ / "ext4.img", vol);
+        !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    struct statx before, after;
+    makeFile(path, 1000000000, "same");
+    const IndexSnapshot index = buildIndex({vol + "/"});
+    statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &before);
+    unlink(path.c_str());
+    makeFile(path, 1000000000, "same");
+    statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &after);
+    Trash trash;
+    const TrashOutcome o = trash.moveAll(trashItems(*index, {0})).front();
+    umount2(vol.c_str(), MNT_DETACH);
+    if (after.stx_ino != before.stx_ino || (after.stx_mask & STATX_BTIME) == 0) {
+        GTEST_SKIP() << "the inode was not given again, or the file system keeps no birth time";
+    }
+    EXPECT_EQ(o.status, TrashStatus::Failed);
+    EXPECT_EQ(o.reason, "it changed since the search");
+}
+
 }  // namespace
 }  // namespace chronosift::trash

@@ -96,9 +96,9 @@ TrashItem trashItemFor(const std::string& path) {
             route->row = folder.identity(error);
             const std::string real = folder.realPath();
             route->rowPath = real == "/" ? "" : real;
-            struct stat st;
-            if (::fstatat(folder.fd(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                item.identity = FileIdentity::of(st);
+            struct statx sx;
+            if (statEntry(folder.fd(), item.name.c_str(), sx) == 0) {
+                item.identity = FileIdentity::of(sx);
             }
         }
     }
@@ -170,11 +170,10 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
         folder = std::make_shared<Fd>(route != nullptr ? openRoute(*route, error) : -1);
         error = route == nullptr ? EINVAL : error;
     }
-    struct stat st;
-    if (folder->ok() &&
-        ::fstatat(folder->get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = errno;
-    } else if (!folder->ok() && error == 0) {
+    struct statx st;
+    if (folder->ok()) {
+        error = statEntry(folder->get(), item.name.c_str(), st);
+    } else if (error == 0) {
         error = kChanged;  // this folder failed for an earlier file of the batch
     }
     if (error != 0) {
@@ -183,7 +182,7 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
         batch.folders.erase(route);  // the next file tries again
         return;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.stx_mode)) {
         outcome.reason = "it is a folder now";
         return;
     }
@@ -218,7 +217,7 @@ void Trash::prepare(Batch& batch, size_t i, const TrashItem& item, const TrashOp
     p.item = i;
     p.can = can;
     p.folder = folder;
-    p.inode = st.st_ino;
+    p.inode = st.stx_ino;
     p.content =
         "[Trash Info]\nPath=" + trashInfoPath(original) + "\nDeletionDate=" + deletionDate() + "\n";
     p.clash = can->next.count(item.name) != 0 ? can->next[item.name] : 1;

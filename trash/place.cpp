@@ -1,7 +1,6 @@
 // Which trash folder a file goes to: the home trash on its own mount, else its volume's.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,18 +18,6 @@ namespace {
 
 using Place = Trash::Place;
 
-bool placeOf(int fd, const char* name, Place& place) {
-    struct statx sx;
-    if (::statx(fd, name, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_MNT_ID, &sx) !=
-        0) {
-        return false;
-    }
-    place.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    place.mount = (sx.stx_mask & STATX_MNT_ID) != 0 ? sx.stx_mnt_id : 0;
-    place.inode = sx.stx_ino;
-    return true;
-}
-
 // Makes every missing folder of an absolute path, each of mode 0700.
 bool makeFolders(const std::string& path, int& error) {
     error = 0;
@@ -43,6 +30,37 @@ bool makeFolders(const std::string& path, int& error) {
         }
     }
     return true;
+}
+
+// The home trash, made when missing. $XDG_DATA_HOME or $HOME may lead there through links the
+// user set up; the path it really has is kept in `realPath`, so that Undo can reach it again
+// without following any. Like every trash folder of the user's it must be hers, and it is closed
+// to 0700 when others could write into it (they could rename its files/ or info/ away).
+Folder openHomeTrash(const std::string& path, std::string& realPath, std::string& reason) {
+    int error = 0;
+    Folder top;
+    if (makeFolders(path, error)) {
+        top = Folder::openPath(path, error);
+    }
+    struct stat st;
+    if (!top.isOpen() || ::fstat(top.fd(), &st) != 0) {
+        reason = errorText(error != 0 ? error : errno);
+        return {};
+    }
+    if (st.st_uid != ::geteuid()) {
+        reason = "the trash folder belongs to someone else";
+        return {};
+    }
+    if ((st.st_mode & 022) != 0 && ::fchmod(top.fd(), 0700) != 0) {
+        reason = "others may write into the trash folder, and it cannot be closed to them: " +
+                 errorText(errno);
+        return {};
+    }
+    realPath = top.realPath();
+    if (realPath.empty()) {
+        realPath = path;
+    }
+    return top;
 }
 
 }  // namespace
@@ -65,22 +83,21 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
     if (!homeTrash_.empty() && !homeTried_) {
         homeTried_ = true;
         std::string probe = homeTrash_;
-        while (!placeOf(AT_FDCWD, probe.c_str(), homePlace_) && probe.size() > 1) {
+        // Links on the way are the user's own setup, so they are followed here.
+        while (true) {
+            const Fd at(::open(probe.c_str(), O_PATH | O_CLOEXEC));
+            if ((at.ok() && placeOf(at.get(), "", homePlace_)) || probe.size() <= 1) {
+                break;
+            }
             probe.resize(std::max<size_t>(1, probe.rfind('/')));
         }
     }
     if (!homeTrash_.empty() && homePlace_.sameMount(here)) {
         if (home_ == nullptr) {
-            int error = 0;
-            Fd top;
-            if (makeFolders(homeTrash_, error)) {
-                top = Fd(::open(homeTrash_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-                error = top.ok() ? 0 : errno;
-            }
             auto can = std::make_unique<TrashCan>();
-            can->folder = homeTrash_;
-            std::string why = error != 0 ? errorText(error) : std::string();
-            if (!top.ok() || !can->open(top.get(), why)) {
+            std::string why;
+            const Folder top = openHomeTrash(homeTrash_, can->folder, why);
+            if (!top.isOpen() || !can->open(top.fd(), why)) {
                 reason = "cannot use the trash folder " + displayText(homeTrash_) + ": " + why;
                 return nullptr;
             }
@@ -96,8 +113,7 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
     while (current.ok()) {
         Fd up(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         Place above;
-        if (!up.ok() || !placeOf(up.get(), "", above) || !above.sameMount(here) ||
-            above.inode == at.inode) {
+        if (!up.ok() || !placeOf(up.get(), "", above) || isVolumeTop(at, above)) {
             break;
         }
         current = std::move(up);

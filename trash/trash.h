@@ -11,10 +11,10 @@
 //   info/. Nothing is ever deleted, copied across devices or replaced.
 // - Only the file that was listed moves: its folder is reopened from its row one name at a time,
 //   no link followed and every folder checked, and the file must still have the identity it was
-//   listed with (time, size, inode). Anything else stays and is reported as changed. After the
-//   move, what reached files/ must be that inode; on every path (the move, its fallback where the
-//   file system cannot rename without replacing, the move back, Undo) a name is only ever
-//   unlinked once it is proved to be the checked file (see relocate.h).
+//   listed with (time, size, inode, birth time where kept). Anything else stays and is reported
+//   as changed. After the move, what reached files/ must be that inode; on every path (the move,
+//   its fallback where the file system cannot rename without replacing, the move back, Undo) a
+//   name is only ever unlinked once it is proved to be the checked file (see relocate.h).
 // - Nothing inside a trash folder is ever moved (a second guard beside the walk's).
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
@@ -25,7 +25,9 @@
 // - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
 //   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
 //   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
-//   folders until the mount changes, never from path text.
+//   folders until the volume changes (platform::isVolumeTop: a mount or a btrfs subvolume), never
+//   from path text. The home trash is recorded by the path it really has, so Undo reaches it
+//   without following a link even when $HOME or $XDG_DATA_HOME is reached through one.
 // - Links are moved as links; their targets are not touched.
 #pragma once
 
@@ -39,6 +41,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/trash_folders.h"
 
 namespace chronosift::trash {
 
@@ -118,14 +121,7 @@ class Trash {
     std::vector<TrashOutcome> moveAll(const std::vector<TrashItem>& items,
                                       const TrashOptions& options = {});
 
-    // Where a folder sits: its device, the mount it was reached through (0 where the kernel does
-    // not say; one device can be mounted twice, and a rename cannot cross mounts) and its inode.
-    struct Place {
-        uint64_t device = 0;
-        uint64_t mount = 0;
-        uint64_t inode = 0;
-        bool sameMount(const Place& o) const { return device == o.device && mount == o.mount; }
-    };
+    using Place = platform::VolumePlace;
 
   private:
     struct Batch;

@@ -1,46 +1,73 @@
-// The date picker of the date page: a date editor with a drop-down calendar that takes a date
-// typed the way it is shown. Qt moves on to the next part by itself once a part is full; a
-// separator typed right after that would move on a second time and put the next part in the
-// wrong place, so separators typed right after such a move are taken as already done. A whole
-// date pasted (2021-03-15, or the locale's own short or long form) is taken whole.
+// The date picker of the date page: a free-text date field with a drop-down calendar. What the
+// user types is plain text, however they reached it (a click, a selection, Tab, a paste), and
+// it is read as one whole date when they finish: Enter, the keyboard leaving, the calendar
+// closing, or the page asking for the date (commit). Text that is not exactly one date is
+// refused with a message and the picker goes back to the date it held; no part of a date is
+// ever clamped, guessed or taken from another part.
 #pragma once
 
-#include <QDateEdit>
+#include <QComboBox>
+#include <QDate>
+
+class QCalendarWidget;
+class QFrame;
+class QMenu;
 
 namespace chronosift::widgets {
 
-class DatePicker : public QDateEdit {
+class DatePicker : public QComboBox {
     Q_OBJECT
   public:
     explicit DatePicker(QDate date, QWidget* parent = nullptr);
 
-    // Whether the text can be read as a date now (not while a part is half typed).
-    bool textIsDate() const { return hasAcceptableInput(); }
-    // A whole date in one of the forms a paste takes, or an invalid date.
-    QDate parseWholeDate(const QString& text) const;
-    // The context menu: the text's Cut, Copy, Paste (of a whole date) and Select All, then the
-    // ages "1 month ago" to "5 years ago". The caller owns it.
+    // The date held: the last one set or read whole from the text, never a half-typed one.
+    QDate date() const { return date_; }
+    // Shows `date`; a date outside the range is ignored.
+    void setDate(QDate date);
+    QDate minimumDate() const { return minimum_; }
+    QDate maximumDate() const { return maximum_; }
+    void setDateRange(QDate minimum, QDate maximum);
+
+    // Reads the text as a whole date and holds it. False when it cannot be read: then the
+    // picker shows the date it held again and `refused` has been raised.
+    bool commit();
+
+    // How a picker shows dates in `locale`: its long date without the weekday and with the year
+    // in full. Text is read in the order of this form or of the locale's short date.
+    static QString displayFormat(const QLocale& locale);
+
+    // The context menu: the text's own Cut, Copy, Paste and Select All, then the ages
+    // "1 month ago" to "5 years ago". The caller owns it.
     QMenu* makeMenu();
 
+    void showPopup() override;
+    void hidePopup() override;
+
   signals:
-    // The text left could not be read as a date, so the picker keeps `kept`.
-    void refused(const QString& text, QDate kept);
+    // Typed text could not be read; `message` quotes it exactly, says why and names the date
+    // kept.
+    void refused(const QString& message);
 
   protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    bool pasteWholeDate();
-    // Takes a month name typed in part as the one month it begins; false when it is none or
-    // more than one.
-    bool completeMonth();
-    void setMonth(int month);  // keeps the day where the month has it, else its last
-    void nextSection();
+    // The whole text as a date in the picker's locale, or an invalid date with why in `why`.
+    QDate read(const QString& text, QString& why) const;
+    QString shown(QDate date) const;
 
-    int typedInPart_ = 0;  // keys typed into the current part since it was entered
-    QString monthDigits_;  // a month number being typed into a month shown by name
+    QDate date_;
+    QDate minimum_{1601, 1, 1};
+    QDate maximum_{9999, 12, 31};
+    QFrame* popup_ = nullptr;  // made when first opened
+    QCalendarWidget* calendar_ = nullptr;
+    QDate picked_;                // the day chosen in the open calendar
+    bool selectOnPress_ = false;  // the click that brought the keyboard selects the whole text
 };
 
 }  // namespace chronosift::widgets

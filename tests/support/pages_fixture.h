@@ -9,8 +9,8 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QBuffer>
+#include <QCalendarWidget>
 #include <QClipboard>
-#include <QDateEdit>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 #include <QTreeView>
 

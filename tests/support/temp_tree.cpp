@@ -219,3 +219,17 @@ Output runProgram(const std::vector<std::string>& argv, const std::vector<std::s
 }
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+std::string mountImage(const std::string& type, const std::string& image, const std::string& at) {
+    makeDir(at);
+    const std::string size = type == "btrfs" ? "128M" : "16M";  // btrfs's least is about 110M
+    const Output made = runProgram({"/bin/sh", "-c",
+                                    "truncate -s " + size + " " + image + " && mkfs." + type +
+                                        " -q " + (type == "btrfs" ? "" : "-F ") + image +
+                                        " && mount -o loop " + image + " " + at});
+    return made.exitCode == 0 ? "" : "no " + type + " volume here: " + made.err;
+}
+
+}  // namespace testsupport

@@ -55,6 +55,10 @@ std::string runUnprivileged(const std::function<int()>& check, std::string& skip
 void handToUnprivileged(const std::string& path);     // a tree "nobody" may read, when root
 bool setImmutable(const std::string& path, bool on);  // stops even root; false where impossible
 
+// Makes a file system of `type` (mkfs.TYPE) in the image file `image` and mounts it at `at`
+// through a loop device: "" when done, else why not, for a skip. The caller unmounts it.
+std::string mountImage(const std::string& type, const std::string& image, const std::string& at);
+
 struct Output {
     int exitCode = -1;
     std::string out;
