@@ -16,6 +16,7 @@
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
 #include "index/calendar.h"
+#include "platform/text.h"
 #include "search/find.h"
 
 namespace chronosift {
@@ -113,10 +114,8 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     undoAction_->setEnabled(false);
     addAction(undoAction_);
     connect(undoAction_, &QAction::triggered, this, &Form2::undoTrash);
-    // The last press of an earlier run can still be undone.
-    std::string unreadable;
-    lastPress_ = TrashPress::fromJournal(unreadable);
-    undoAction_->setEnabled(lastPress_ != nullptr);
+    // A press of an earlier run, or of another window, can still be undone.
+    updateUndo();
     copyAction_ = new QAction(QStringLiteral("Copy Path"), this);
     copyAction_->setShortcut(QKeySequence::Copy);
     copyAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -175,6 +174,43 @@ void Form2::load(const QWidget& form1) {
     header->setSortIndicatorShown(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
     setWindowTitle(QStringLiteral("Chronosift"));
+    // A journal that cannot be used is said once, not left to disable Undo without a word.
+    std::vector<std::string> problems;
+    std::unique_ptr<TrashPress> none;
+    TrashPress::latest(problems, none);
+    QTimer::singleShot(0, this, [this, problems] { showUndoProblems(problems); });  // once shown
+}
+
+void Form2::updateUndo() {
+    undoAction_->setEnabled(lastPress_ != nullptr || anyPressJournal());
+}
+
+void Form2::showUndoProblems(const std::vector<std::string>& problems) {
+    if (problems.empty()) {
+        return;
+    }
+    std::string text = "Undo Move to Trash cannot use what it kept of an earlier move:\n";
+    for (const std::string& p : problems) {
+        text.append("\n").append(platform::displayText(p));
+    }
+    widgets::showMessage(this, QString::fromStdString(text));
+}
+
+void Form2::settleOwnPress() {
+    if (lastPress_ != nullptr && !lastPress_->undoable()) {
+        lastPress_->findBack();
+        model_.insertFiles(lastPress_->settleUndo(trashed_, index_, search_, model_.snapshot()));
+        lastPress_.reset();
+    }
+}
+
+void Form2::changeEvent(QEvent* event) {
+    // Another window or a script may have moved files or put them back meanwhile.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !busy_) {
+        settleOwnPress();
+        updateUndo();
+    }
+    Page::changeEvent(event);
 }
 
 void Form2::findResults() {
@@ -252,39 +288,53 @@ void Form2::sendToTrash() {
             (failures.empty() ? "" : "\n\n") +
             std::string("Undo Move to Trash will not be possible once Chronosift closes: ") + kept;
     }
-    lastPress_.reset();
+    // A press that moved nothing leaves the last one, and its Undo, as they were.
     if (press->anyMoved()) {
         lastPress_ = std::move(press);
     }
-    undoAction_->setEnabled(lastPress_ != nullptr);
+    updateUndo();
     if (!failures.empty()) {
         widgets::showMessage(this, QString::fromStdString(failures));
     }
 }
 
 void Form2::undoTrash() {
-    if (busy_ || !lastPress_) {
+    if (busy_) {
         return;
     }
     busy_ = true;
     setMousePointer(kBusyPointer);
-    std::unique_ptr<TrashPress> press = std::move(lastPress_);
-    undoAction_->setEnabled(false);
-    runWithProgress(QStringLiteral("Putting the files back..."), press->size(),
-                    [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
-                        press->undo({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
-                    });
-    // The rows come back, checked, while the list still shows the search they were trashed from.
-    model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));
+    settleOwnPress();
+    std::vector<std::string> problems;
+    std::unique_ptr<TrashPress> press = TrashPress::latest(problems, lastPress_);
+    std::string message;
+    if (press != nullptr) {
+        runWithProgress(
+            QStringLiteral("Putting the files back..."), press->size(),
+            [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+                press->undo({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+            });
+        // The rows come back, checked, while the list still shows the search they were
+        // trashed from.
+        model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));
+        message = press->undoFailures();
+        if (const std::string kept = press->keep(); !kept.empty()) {
+            message += (message.empty() ? "" : "\n\n") + std::string("The undo journal: ") + kept;
+        }
+        if (lastPress_ == nullptr && press->anyLeft()) {
+            lastPress_ = std::move(press);  // this window's own, kept in a new journal
+        }
+    }
+    if (lastPress_ != nullptr && !lastPress_->undoable()) {
+        lastPress_.reset();
+    }
     setMousePointer(kArrowPointer);
     busy_ = false;
-    std::string message = press->undoFailures();
-    if (const std::string kept = press->keep(); !kept.empty()) {
-        message += (message.empty() ? "" : "\n\n") + std::string("The undo journal: ") + kept;
-    }
+    updateUndo();
     if (!message.empty()) {
         widgets::showMessage(this, QString::fromStdString(message));
     }
+    showUndoProblems(problems);
 }
 
 void Form2::runWithProgress(

@@ -55,14 +55,22 @@ class Form2 : public Page {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void optionClicked(int option);
     void findResults();
     void sendToTrash();
-    // Puts back the files of the last press that are still in the trash.
+    // Puts back the files of the newest press, of any window or script, that are not back yet.
     void undoTrash();
+    // This window's last press, once another window or a script has undone it: the files that
+    // are back in place return, rows and all.
+    void settleOwnPress();
+    // Offers Undo while a press of this window or one kept on disk may still go back.
+    void updateUndo();
+    // One message for the journals Undo cannot use, if any.
+    void showUndoProblems(const std::vector<std::string>& problems);
     // Runs `work` on another thread, with a progress dialog while more than a moment's work is
     // left. `work` gets a cancel flag and a count of files done.
     void runWithProgress(
@@ -93,7 +101,8 @@ class Form2 : public Page {
     QAction* undoAction_;
     QAction* copyAction_;
     QAction* saveAction_;
-    std::unique_ptr<TrashPress> lastPress_;  // the last press of the trash button, for undo
+    // This window's last press that moved a file, whose rows may come back.
+    std::unique_ptr<TrashPress> lastPress_;
 };
 
 }  // namespace chronosift

@@ -87,45 +87,42 @@ std::string criterionName(Criterion c) {
     return c == Criterion::After ? "--after" : c == Criterion::Before ? "--before" : "--on";
 }
 
-// Moves the matching files to the trash without asking; one line on `err` per file that could
-// not be moved. Exit code 1 when any file stayed.
+// Moves the matching files to the trash without asking and keeps the press for --undo-last.
 int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std::FILE* err) {
     const auto items = trashItems(index, matches);
     trash::Trash trash;
     const auto outcomes = trash.moveAll(items);
-    bool stayed = false;
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const auto& o = outcomes[i];
-        if (o.status == trash::TrashStatus::Moved) {
-            continue;
-        }
-        stayed = stayed || o.status == trash::TrashStatus::Failed;
-        std::fprintf(err, "chronosift-find: %s %s: %s\n",
-                     o.status == trash::TrashStatus::Missing ? "no longer there:"
-                                                             : "not moved to the trash:",
-                     platform::displayText(items[i].path).c_str(), o.reason.c_str());
+    std::vector<std::string> paths;
+    for (const auto& item : items) {
+        paths.push_back(item.path);
     }
-    if (const std::string kept = writePressJournal(lastPressPath(), items, outcomes);
-        !kept.empty()) {
+    const int status = reportTrashOutcomes(paths, outcomes, err);
+    std::string journal;
+    if (const std::string kept = writePressJournal(items, outcomes, journal); !kept.empty()) {
         std::fprintf(err, "chronosift-find: warning: --undo-last will not work: %s\n",
                      kept.c_str());
     }
-    return stayed ? 1 : 0;
+    return status;
 }
 
-// Puts back the files of the last press, from its journal; one line on `err` per file that
-// stayed in the trash. Exit code 1 when any stayed or the journal could not be read.
+// Puts back the files of the newest press that has a file left to put back, whichever window
+// or script made it; one line on `err` per file that stayed in the trash, and per journal that
+// cannot be used. Exit code 1 when any file stayed or any journal was refused.
 int undoLast(std::FILE* err) {
-    std::string error;
-    const auto press = TrashPress::fromJournal(error);
+    std::vector<std::string> problems;
+    std::unique_ptr<TrashPress> none;
+    const auto press = TrashPress::latest(problems, none);
+    for (const std::string& p : problems) {
+        std::fprintf(err, "chronosift-find: cannot use %s\n", platform::displayText(p).c_str());
+    }
     if (press == nullptr) {
-        std::fprintf(
-            err, "chronosift-find: %s\n",
-            error.empty() ? "nothing to undo" : ("cannot read the undo journal: " + error).c_str());
-        return error.empty() ? 0 : 1;
+        if (problems.empty()) {
+            std::fprintf(err, "chronosift-find: nothing to undo\n");
+        }
+        return problems.empty() ? 0 : 1;
     }
     press->undo({});
-    bool stayed = false;
+    bool stayed = !problems.empty();
     for (size_t i = 0; i < press->undone().size(); ++i) {
         const auto& o = press->undone()[i];
         if (!o.reason.empty()) {
@@ -142,6 +139,24 @@ int undoLast(std::FILE* err) {
 }
 
 }  // namespace
+
+int reportTrashOutcomes(const std::vector<std::string>& paths,
+                        const std::vector<trash::TrashOutcome>& outcomes, std::FILE* err) {
+    bool stayed = false;
+    for (size_t i = 0; i < outcomes.size() && i < paths.size(); ++i) {
+        const auto& o = outcomes[i];
+        if (o.status == trash::TrashStatus::Moved && o.reason.empty()) {
+            continue;
+        }
+        stayed = stayed || o.status != trash::TrashStatus::Missing;
+        std::fprintf(err, "chronosift-find: %s %s: %s\n",
+                     o.status == trash::TrashStatus::Missing ? "no longer there:"
+                     : o.status == trash::TrashStatus::Moved ? "moved to the trash, but"
+                                                             : "not moved to the trash:",
+                     platform::displayText(paths[i]).c_str(), o.reason.c_str());
+    }
+    return stayed ? 1 : 0;
+}
 
 int runFindCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
     Arguments args;

@@ -1,6 +1,6 @@
 #include "recycle/press.h"
 
-#include "recycle/press_journal.h"
+#include <unistd.h>
 
 namespace chronosift {
 
@@ -12,29 +12,70 @@ TrashPress::TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int>
       files_(std::move(files)),
       items_(trashItems(*searched_, files_)) {}
 
-std::unique_ptr<TrashPress> TrashPress::fromJournal(std::string& error) {
-    std::unique_ptr<TrashPress> press(new TrashPress);
-    if (!readPressJournal(lastPressPath(), press->items_, press->outcomes_, error)) {
+std::unique_ptr<TrashPress> TrashPress::latest(std::vector<std::string>& problems,
+                                               std::unique_ptr<TrashPress>& own) {
+    if (own != nullptr && own->journalPath_.empty()) {
+        return std::move(own);
+    }
+    std::unique_ptr<PressJournal> journal = latestPressJournal(problems);
+    if (journal == nullptr) {
         return nullptr;
     }
+    std::unique_ptr<TrashPress> press(new TrashPress);
+    press->items_ = journal->items;
+    press->outcomes_ = journal->outcomes;
+    press->done_ = journal->done;
+    press->journalPath_ = journal->path;
+    if (own != nullptr && own->journalPath_ == journal->path) {
+        press->searched_ = own->searched_;
+        press->search_ = own->search_;
+        for (const size_t place : journal->places) {
+            if (place < own->files_.size()) {
+                press->files_.push_back(own->files_[place]);
+            }
+        }
+        if (press->files_.size() != press->items_.size()) {
+            press->files_.clear();
+        }
+    }
+    press->journal_ = std::move(journal);
     return press;
 }
 
-std::string TrashPress::keep() const {
-    const std::string path = lastPressPath();
-    if (path.empty()) {
-        return "neither $XDG_STATE_HOME nor $HOME is set";
-    }
+std::string TrashPress::keep() {
     if (putBack_.empty()) {
-        return writePressJournal(path, items_, outcomes_);
+        return writePressJournal(items_, outcomes_, journalPath_);
     }
-    std::vector<trash::TrashOutcome> stayed = outcomes_;
-    for (size_t i = 0; i < stayed.size() && i < putBack_.size(); ++i) {
-        if (!putBack_[i].retry) {
-            stayed[i].status = trash::TrashStatus::NotTried;  // back, or gone from the trash
+    std::vector<size_t> done;
+    for (size_t i = 0; i < putBack_.size(); ++i) {
+        if (putBack_[i].putBack || !putBack_[i].retry) {
+            done.push_back(i);
         }
     }
-    return writePressJournal(path, items_, stayed);
+    if (journal_ != nullptr) {
+        const std::string why = journal_->markDone(done);
+        journal_.reset();  // and with it the lock
+        return why;
+    }
+    // A press of this window only: a journal now for the files that may still go back.
+    std::vector<trash::TrashOutcome> stayed = outcomes_;
+    for (const size_t i : done) {
+        stayed[i].status = trash::TrashStatus::NotTried;
+    }
+    return writePressJournal(items_, stayed, journalPath_);
+}
+
+bool TrashPress::undoable() const {
+    return journalPath_.empty() || ::access(journalPath_.c_str(), F_OK) == 0;
+}
+
+bool TrashPress::anyLeft() const {
+    for (const trash::PutBackOutcome& o : putBack_) {
+        if (!o.putBack && o.retry) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void TrashPress::run(const trash::TrashOptions& options) {
@@ -82,7 +123,33 @@ bool TrashPress::anyMoved() const {
 }
 
 void TrashPress::undo(const trash::TrashOptions& options) {
-    putBack_ = trash::putBack(items_, outcomes_, options);
+    // Back in place counts as back even when the journal says so already: another program's
+    // put-back may still owe this window its rows (settleUndo returns each row once).
+    const std::vector<bool> back = trash::backInPlace(items_, outcomes_);
+    std::vector<trash::TrashOutcome> left = outcomes_;
+    for (size_t i = 0; i < left.size(); ++i) {
+        if (back[i] || (i < done_.size() && done_[i])) {
+            left[i].status = trash::TrashStatus::NotTried;
+        }
+    }
+    putBack_ = trash::putBack(items_, left, options);
+    for (size_t i = 0; i < putBack_.size(); ++i) {
+        trash::PutBackOutcome& o = putBack_[i];
+        if (back[i]) {
+            o.putBack = true;  // put back by someone else: back all the same
+        } else if (left[i].status == trash::TrashStatus::Moved && !o.putBack && o.reason.empty()) {
+            o.retry = true;
+            o.reason = "not tried, as Undo was cancelled; Undo Move to Trash can still put it back";
+        }
+    }
+}
+
+void TrashPress::findBack() {
+    const std::vector<bool> back = trash::backInPlace(items_, outcomes_);
+    putBack_.assign(items_.size(), {});
+    for (size_t i = 0; i < back.size(); ++i) {
+        putBack_[i].putBack = back[i];
+    }
 }
 
 std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSnapshot& current,
@@ -92,14 +159,20 @@ std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSna
     for (size_t i = 0; i < putBack_.size(); ++i) {
         if (putBack_[i].putBack) {
             backPaths.push_back(items_[i].path);
-            if (i < files_.size()) {  // a press read from its journal has no rows
+            // A press read from its journal has no rows; a row comes back once, while hidden.
+            const std::vector<bool>* hidden = trashed.skipFor(searched_);
+            if (i < files_.size() && hidden != nullptr && (*hidden)[files_[i]]) {
                 back.push_back(files_[i]);
                 trashed.mark(searched_, files_[i], false);
             }
         }
     }
-    if (current != nullptr && current != searched_) {
-        trashed.markPaths(current, backPaths, false);
+    // Every snapshot this page may search again lists them: the current one, and the one shown
+    // (a press from disk knows no snapshot of its own).
+    for (const IndexSnapshot* index : {&current, &shown}) {
+        if (*index != nullptr && *index != searched_) {
+            trashed.markPaths(*index, backPaths, false);
+        }
     }
     if (search != search_ || shown != searched_) {
         back.clear();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "index/file_index.h"
+#include "recycle/press_journal.h"
 #include "recycle/recycling_bin.h"
 #include "trash/trash.h"
 
@@ -20,9 +21,14 @@ class TrashPress {
     // `search` names the search that listed them, so an undo knows whether they may come back.
     TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int> rows,
                std::vector<FileId> files);
-    // The last press as its journal kept it (lastPressPath()), to be undone after a restart:
-    // null when there is none, or with `error` set when it cannot be read.
-    static std::unique_ptr<TrashPress> fromJournal(std::string& error);
+    // The press an Undo takes: `own` (this window's last press) when it lives in this window
+    // only, its journal not written; else the newest press kept on disk that still has a file to
+    // put back, whichever window or program made it, locked against every other Undo until
+    // keep(); null when there is none. `problems` gets one line for each journal that cannot be
+    // used (see latestPressJournal). When the press on disk is own's, it takes own's rows and
+    // search, so that they can come back.
+    static std::unique_ptr<TrashPress> latest(std::vector<std::string>& problems,
+                                              std::unique_ptr<TrashPress>& own);
 
     size_t size() const { return items_.size(); }
 
@@ -37,11 +43,16 @@ class TrashPress {
     // Whether anything moved, so there is something to undo.
     bool anyMoved() const;
 
-    // Puts the moved files back; runs off the user-interface thread.
+    // Puts back the moved files that are not back yet; runs off the user-interface thread. A
+    // file already back in place, whoever put it back, counts as put back; one that was not
+    // tried (Undo cancelled) stays undoable and is named.
     void undo(const trash::TrashOptions& options);
+    // Learns, without moving anything, which moved files are back in place already.
+    void findBack();
     // After undo: unmarks the files that came back, and returns those that may come back as
-    // rows: only while the list still shows the search they were trashed from (`search`,
-    // `shown`); a list of another search may not match them.
+    // rows, each once (while `trashed` still hides it): only while the list still shows the
+    // search they were trashed from (`search`, `shown`); a list of another search may not match
+    // them.
     std::vector<FileId> settleUndo(TrashedFiles& trashed, const IndexSnapshot& current,
                                    uint64_t search, const IndexSnapshot& shown) const;
     // One message naming the files that stayed in the trash, or "" when none did.
@@ -50,10 +61,15 @@ class TrashPress {
     const std::vector<trash::TrashItem>& items() const { return items_; }
     const std::vector<trash::PutBackOutcome>& undone() const { return putBack_; }
 
-    // Keeps the press in its journal, for an undo after the program closes; after an undo, only
-    // the files that stayed in the trash and may still go back (none: the journal goes). "" or
-    // why not.
-    std::string keep() const;
+    // After run: keeps the press in a journal of its own, for an undo after the program closes.
+    // After undo: records in it the files that are done (back, or gone from the trash for
+    // good), so that it keeps only those that may still go back, and lets it go. "" or why not.
+    std::string keep();
+    // Whether its journal is still on disk, that is, a file of it may still go back; true while
+    // it has none because it could not be written (it lives in this window only then).
+    bool undoable() const;
+    // Whether a file of it may still go back after its undo.
+    bool anyLeft() const;
 
   private:
     TrashPress() = default;
@@ -66,6 +82,9 @@ class TrashPress {
     std::vector<trash::TrashItem> items_;
     std::vector<trash::TrashOutcome> outcomes_;
     std::vector<trash::PutBackOutcome> putBack_;
+    std::vector<bool> done_;  // back or gone for good before this undo
+    std::string journalPath_;
+    std::unique_ptr<PressJournal> journal_;  // held from latest() until keep()
 };
 
 }  // namespace chronosift

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <ctime>
 
+#include "cli/find_command.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -142,6 +145,100 @@ TEST(FindCommand, TrashMovesTheMatchesAndReportsWhatStayed) {
     EXPECT_EQ(access((data / "Trash/files/old").c_str(), F_OK), 0);
     EXPECT_EQ(access((tmp / "new").c_str(), F_OK), 0);
     EXPECT_EQ(access((tmp / "keep/stuck").c_str(), F_OK), 0);
+}
+
+// Each press keeps its own journal: --undo-last takes the newest press with a file left to put
+// back and no other, passes over one that another Undo holds, is not stopped by a press that
+// moved nothing, and names a journal it cannot use.
+TEST(FindCommand, UndoLastTakesTheNewestPressAndNoOther) {
+    TempDir tmp;
+    const std::string state = tmp / "state/chronosift";
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), kFind);
+        return runProgram(args,
+                          {"XDG_DATA_HOME=" + tmp / "data", "XDG_STATE_HOME=" + tmp / "state"});
+    };
+    const auto here = [&](const std::string& name) {
+        return access((tmp / name).c_str(), F_OK) == 0;
+    };
+    for (const char* folder : {"older", "newer", "none"}) {
+        makeDir(tmp / folder);
+        if (std::string(folder) != "none") {
+            makeFile(tmp / folder + "/f", utcTime(2000, 1, 1, 12));
+        }
+        EXPECT_EQ(run({"--before", "2010-01-01", "--trash", tmp / folder}).exitCode, 0);
+    }
+    auto journals = testsupport::listFolder(state);
+    std::sort(journals.begin(), journals.end());
+    ASSERT_EQ(journals.size(), 2u);
+    {
+        // Another Undo holds the newer press: this one takes the older, and leaves the newer.
+        const int held = open((state + "/" + journals[1]).c_str(), O_RDONLY);
+        ASSERT_EQ(flock(held, LOCK_EX), 0);
+        EXPECT_EQ(run({"--undo-last"}).exitCode, 0);
+        close(held);
+        EXPECT_TRUE(here("older/f") && !here("newer/f"));
+    }
+    EXPECT_EQ(run({"--undo-last"}).exitCode, 0);
+    EXPECT_TRUE(here("newer/f"));
+    EXPECT_EQ(run({"--undo-last"}).err, "chronosift-find: nothing to undo\n");
+    EXPECT_TRUE(testsupport::listFolder(state).empty());
+
+    // A journal it cannot use is named and left as it is; so is a fresh temporary of an earlier
+    // version's journal, while an old one that a kill left is removed.
+    const struct {
+        const char* name;
+        const char* content;
+        const char* said;
+    } refused[] = {
+        {"press-00000000000000000001-1-0", "chronosift press journal 3\nmoved 0 whatever\n",
+         "it was written by another version of Chronosift (\"chronosift press journal 3\")"},
+        {"press-00000000000000000002-1-0", "chronosift press journal 2\nmoved 0 path=/x\n",
+         "it is damaged (line 2)"},
+        {"last-press", "chronosift-last-press 1\n5:",
+         "the undo journal of an earlier version of Chronosift is damaged"},
+    };
+    for (const auto& r : refused) {
+        const std::string journal = state + "/" + r.name;
+        makeFile(journal, utcTime(2020, 1, 1), r.content);
+        makeFile(state + "/last-press.Ab12Cd", utcTime(2020, 1, 1));
+        makeFile(state + "/last-press.Ef34Gh", std::time(nullptr));
+        const auto undone = run({"--undo-last"});
+        EXPECT_EQ(undone.exitCode, 1);
+        EXPECT_NE(undone.err.find(journal + ": " + r.said), std::string::npos) << undone.err;
+        EXPECT_EQ(access(journal.c_str(), F_OK), 0);
+        EXPECT_TRUE(here("state/chronosift/last-press.Ef34Gh"));
+        EXPECT_FALSE(here("state/chronosift/last-press.Ab12Cd"));
+    }
+}
+
+// --trash names every file that stayed and every note on one that moved, and says so in its
+// status; a file that was no longer there is named but is no failure.
+TEST(FindCommand, TrashNamesEveryNote) {
+    using chronosift::trash::TrashOutcome;
+    using chronosift::trash::TrashStatus;
+    const struct {
+        TrashOutcome outcome;
+        const char* line;
+        int status;
+    } cases[] = {
+        {{TrashStatus::Moved, ""}, "", 0},
+        {{TrashStatus::Moved, "a file saved under its name while it moved is now at /d/.x"},
+         "chronosift-find: moved to the trash, but /d/f: a file saved under its name while it "
+         "moved is now at /d/.x\n",
+         1},
+        {{TrashStatus::Missing, "gone"}, "chronosift-find: no longer there: /d/f: gone\n", 0},
+        {{TrashStatus::Failed, "busy"}, "chronosift-find: not moved to the trash: /d/f: busy\n", 1},
+    };
+    for (const auto& k : cases) {
+        std::FILE* err = std::tmpfile();
+        EXPECT_EQ(chronosift::reportTrashOutcomes({"/d/f"}, {k.outcome}, err), k.status);
+        std::string said(256, '\0');
+        std::rewind(err);
+        said.resize(std::fread(said.data(), 1, said.size(), err));
+        std::fclose(err);
+        EXPECT_EQ(said, k.line);
+    }
 }
 
 // An age is the day that long before today by the calendar, said with --verbose; the list comes

@@ -1,9 +1,11 @@
 #include "recycle/recycling_bin.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "index/build.h"
 #include "platform/text.h"
+#include "recycle/press.h"
 #include "support/temp_tree.h"
 
 namespace chronosift {
@@ -44,6 +46,48 @@ TEST(RecyclingBin, PutBackMessageCountsOnlyWhatStayed) {
     EXPECT_EQ(putBackMessage({"/a"}, {back}),
               "Every file was put back, but:\n\n/a: " + back.reason);
     EXPECT_EQ(putBackMessage({"/a"}, {PutBackOutcome{true, ""}}), "");
+}
+
+// A cancelled Undo names the files it never tried, and the next Undo puts them back, rows and
+// all, while the list still shows the press's search.
+TEST(RecyclingBin, ACancelledUndoKeepsTheRestUndoable) {
+    testsupport::TempDir tmp;
+    testsupport::ScopedEnv data("XDG_DATA_HOME", tmp / "data");
+    testsupport::ScopedEnv state("XDG_STATE_HOME", tmp / "state");
+    testsupport::makeDir(tmp / "d");
+    for (const char* name : {"a", "b", "c"}) {
+        testsupport::makeFile(tmp / "d/" + name);
+    }
+    const IndexSnapshot index = buildIndex({tmp / "d/"});
+    auto own = std::make_unique<TrashPress>(index, 7, std::vector<int>{0, 1, 2},
+                                            std::vector<FileId>{0, 1, 2});
+    own->run({});
+    TrashedFiles trashed;
+    own->settle(trashed, index);
+    ASSERT_EQ(own->keep(), "");
+    std::atomic<bool> cancel{false};
+    trash::TrashHooks hooks;
+    hooks.afterPutBack = [&] { cancel = true; };
+    std::vector<std::string> problems;
+    auto press = TrashPress::latest(problems, own);
+    ASSERT_NE(press, nullptr);
+    press->undo({.cancel = &cancel, .hooks = &hooks});
+    EXPECT_EQ(press->settleUndo(trashed, index, 7, index), std::vector<FileId>{0});
+    const std::string why =
+        ": not tried, as Undo was cancelled; Undo Move to Trash can still put it back";
+    EXPECT_EQ(press->undoFailures(), "2 files stayed in the trash:\n\n" + index->path(1) + why +
+                                         "\n" + index->path(2) + why);
+    ASSERT_EQ(press->keep(), "");
+    press = TrashPress::latest(problems, own);
+    ASSERT_NE(press, nullptr);
+    press->undo({});
+    EXPECT_EQ(press->settleUndo(trashed, index, 7, index), (std::vector<FileId>{1, 2}));
+    EXPECT_EQ(press->keep(), "");
+    EXPECT_EQ(TrashPress::latest(problems, own), nullptr);
+    EXPECT_TRUE(problems.empty());
+    for (FileId id = 0; id < 3; ++id) {
+        EXPECT_EQ(access(index->path(id).c_str(), F_OK), 0);
+    }
 }
 
 TEST(RecyclingBin, TextsNameCountsAndSizes) {

@@ -3,7 +3,8 @@
 // - move.cpp: checks each listed file again and moves it, in batches, with its record;
 // - place.cpp: which trash folder a file goes to (home, $topdir/.Trash/$uid, $topdir/.Trash-$uid);
 // - records.h/.cpp: one trash folder in use: its records, the run's journal, dead-run clean-up;
-// - put_back.cpp: Undo, the reverse of a move, checked the same way.
+// - put_back.cpp: Undo, the reverse of a move, checked the same way;
+// - back_in_place.cpp: which moved files are back in their places already, whoever put them back.
 //
 // Promises:
 // - A file either stays where it was or is in a trash folder's files/ with one whole record in
@@ -144,6 +145,12 @@ class Trash {
 std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                                     const std::vector<TrashOutcome>& outcomes,
                                     const TrashOptions& options = {});
+
+// For each file that moveAll moved: whether it is back in its own place now, whoever put it
+// back: the same inode on the same device under its own name in its folder (reached as a move
+// reaches it), and no longer under its name in the trash. Changes nothing.
+std::vector<bool> backInPlace(const std::vector<TrashItem>& items,
+                              const std::vector<TrashOutcome>& outcomes);
 
 // The value of Path= for a path: every byte but unreserved ones and "/" as %XX.
 std::string trashInfoPath(std::string_view path);
