@@ -502,6 +502,11 @@ class DatePageTest : public PagesFixture {
         QVERIFY(!calendar->isVisible());
         QCOMPARE(messages_.size(), 1);
         QCOMPARE(picker->date(), before.addDays(1));
+        // Escape gives the typing up: the date held is back, with nothing to refuse.
+        type(picker, "garbage");
+        QTest::keyClick(picker, Qt::Key_Escape);
+        QVERIFY(picker->currentText() == "2 January 2000" && picker->commit());
+        QCOMPARE(messages_.size(), 1);
         for (QWidget* at : {static_cast<QWidget*>(text), static_cast<QWidget*>(picker)}) {
             // Through the window, which turns a right click into a context menu request.
             QTest::mouseClick(f2.windowHandle(), Qt::RightButton, {},

@@ -379,6 +379,13 @@ void DatePicker::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_Escape && lineEdit()->text() != shown(date_)) {
+        // Gives up the typing: the date held is shown again, nothing is read or refused.
+        setEditText(shown(date_));
+        lineEdit()->selectAll();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
         // As the menu key does: the context menu, at the text cursor.
         const QPoint at = lineEdit()->mapTo(
