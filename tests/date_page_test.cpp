@@ -410,6 +410,7 @@ class DatePageTest : public PagesFixture {
             {de, "15.03.21", {2021, 3, 15}},
             {de, "1. Okt. 2021", {2021, 10, 1}},
             {de, "15. M\u00e4 2021", {2021, 3, 15}},
+            {de, "15. Ma\u0308rz 2021", {2021, 3, 15}},  // "ä" as pasted from decomposed text
             {de, "15. Maerz 2021", no},
             {de, "15. Mrz 2021", no},
             {de, "15. Ju 2021", no},

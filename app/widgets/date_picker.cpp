@@ -193,7 +193,9 @@ void DatePicker::setDateRange(QDate minimum, QDate maximum) {
     setDate(std::clamp(date_, minimum, maximum));
 }
 
-QDate DatePicker::read(const QString& text, QString& why) const {
+QDate DatePicker::read(const QString& typed, QString& why) const {
+    // Text pasted from elsewhere may write "ä" as "a" and a combining mark, which is no letter.
+    const QString text = typed.normalized(QString::NormalizationForm_C);
     const QLocale locale = this->locale();
     int day = 0, month = 0, year = 0;
     static const QRegularExpression iso(QStringLiteral("^\\s*(\\d{4})-(\\d{2})-(\\d{2})\\s*$"));
