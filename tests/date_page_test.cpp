@@ -416,6 +416,8 @@ class DatePageTest : public PagesFixture {
             {de, "15. Ju 2021", no},
             {de, "15. M\u00e4rz 1600", no},
             {de, "29.02.2021", no},
+            // Numbers alone go by the short form, month first here though the long one is not.
+            {QLocale(QLocale::Spanish, QLocale::PuertoRico), "03/04/21", {2021, 3, 4}},
         };
         // Every month as a number, the day past 12 so that no order could swap the two.
         const QLocale byNumber[] = {c, us, de};

@@ -214,11 +214,14 @@ QDate DatePicker::read(const QString& typed, QString& why) const {
         });
         // The first of the locale's orders whose day and year fall on numbers reads the text:
         // a month name shows where the month is, and numbers alone go by the short form.
+        // (Some locales write the long form day first and the short one month first.)
+        const bool numbers =
+            std::all_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.number; });
         const Form* form = nullptr;
-        for (const Form& f : forms) {
-            if (form == nullptr && tokens.size() == 3 && f.order.size() == 3 &&
-                tokens[f.order.indexOf('d')].number && tokens[f.order.indexOf('y')].number) {
-                form = &f;
+        for (const Form* f : {&forms[numbers ? 1 : 0], &forms[numbers ? 0 : 1]}) {
+            if (form == nullptr && tokens.size() == 3 && f->order.size() == 3 &&
+                tokens[f->order.indexOf('d')].number && tokens[f->order.indexOf('y')].number) {
+                form = f;
             }
         }
         if (form == nullptr) {
