@@ -225,7 +225,11 @@ QDate DatePicker::read(const QString& typed, QString& why) const {
             }
         }
         if (form == nullptr) {
-            why = QStringLiteral("it is not a day, a month and a year");
+            why = tokens.size() == 3
+                      ? QStringLiteral(
+                            "its day, month and year are not in the order of \u201C%1\u201D")
+                            .arg(shown(date_))
+                      : QStringLiteral("it is not a day, a month and a year");
             return {};
         }
         const Token& monthToken = tokens[form->order.indexOf('M')];
