@@ -536,7 +536,8 @@ class DatePageTest : public PagesFixture {
         struct Entry {
             QLocale locale;
             QString typed;
-            QDate expected;  // none: refused
+            QDate expected;    // none: refused
+            QString why = {};  // part of the refusal
         };
         std::vector<Entry> entries = {
             {c, "15 March 2021", {2021, 3, 15}},
@@ -565,16 +566,19 @@ class DatePageTest : public PagesFixture {
             {us, "3/15/45", {1945, 3, 15}},
             {us, "Ap 15, 2021", {2021, 4, 15}},
             {us, "Ma 15, 2021", no},
-            {us, "15 March 2021", no},
+            {us, "15 March 2021", no, "(its day, month and year are not in the order of \u201C"},
             {de, "15. M\u00e4rz 2021", {2021, 3, 15}},
             {de, "15.03.21", {2021, 3, 15}},
             {de, "1. Okt. 2021", {2021, 10, 1}},
             {de, "15. M\u00e4 2021", {2021, 3, 15}},
+            {de, "15. Ma\u0308rz 2021", {2021, 3, 15}},  // "ä" as pasted from decomposed text
             {de, "15. Maerz 2021", no},
             {de, "15. Mrz 2021", no},
             {de, "15. Ju 2021", no},
             {de, "15. M\u00e4rz 1600", no},
             {de, "29.02.2021", no},
+            // Numbers alone go by the short form, month first here though the long one is not.
+            {QLocale(QLocale::Spanish, QLocale::PuertoRico), "03/04/21", {2021, 3, 4}},
         };
         // Every month as a number, the day past 12 so that no order could swap the two.
         const QLocale byNumber[] = {c, us, de};
@@ -634,7 +638,8 @@ class DatePageTest : public PagesFixture {
                 QVERIFY2(messages_.size() == 1 &&
                              messages_[0].startsWith("\u201C" + e.typed +
                                                      "\u201D cannot be read as a date (") &&
-                             messages_[0].contains("so the date stays " + kept + "."),
+                             messages_[0].contains("so the date stays " + kept + ".") &&
+                             messages_[0].contains(e.why),
                          qPrintable(what));
                 QCOMPARE(picker->currentText(), kept);
             }
@@ -662,6 +667,11 @@ class DatePageTest : public PagesFixture {
         QVERIFY(!calendar->isVisible());
         QCOMPARE(messages_.size(), 1);
         QCOMPARE(picker->date(), before.addDays(1));
+        // Escape gives the typing up: the date held is back, with nothing to refuse.
+        type(picker, "garbage");
+        QTest::keyClick(picker, Qt::Key_Escape);
+        QVERIFY(picker->currentText() == "2 January 2000" && picker->commit());
+        QCOMPARE(messages_.size(), 1);
         for (QWidget* at : {static_cast<QWidget*>(text), static_cast<QWidget*>(picker)}) {
             // Through the window, which turns a right click into a context menu request.
             QTest::mouseClick(f2.windowHandle(), Qt::RightButton, {},

@@ -193,7 +193,9 @@ void DatePicker::setDateRange(QDate minimum, QDate maximum) {
     setDate(std::clamp(date_, minimum, maximum));
 }
 
-QDate DatePicker::read(const QString& text, QString& why) const {
+QDate DatePicker::read(const QString& typed, QString& why) const {
+    // Text pasted from elsewhere may write "ä" as "a" and a combining mark, which is no letter.
+    const QString text = typed.normalized(QString::NormalizationForm_C);
     const QLocale locale = this->locale();
     int day = 0, month = 0, year = 0;
     static const QRegularExpression iso(QStringLiteral("^\\s*(\\d{4})-(\\d{2})-(\\d{2})\\s*$"));
@@ -212,15 +214,22 @@ QDate DatePicker::read(const QString& text, QString& why) const {
         });
         // The first of the locale's orders whose day and year fall on numbers reads the text:
         // a month name shows where the month is, and numbers alone go by the short form.
+        // (Some locales write the long form day first and the short one month first.)
+        const bool numbers =
+            std::all_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.number; });
         const Form* form = nullptr;
-        for (const Form& f : forms) {
-            if (form == nullptr && tokens.size() == 3 && f.order.size() == 3 &&
-                tokens[f.order.indexOf('d')].number && tokens[f.order.indexOf('y')].number) {
-                form = &f;
+        for (const Form* f : {&forms[numbers ? 1 : 0], &forms[numbers ? 0 : 1]}) {
+            if (form == nullptr && tokens.size() == 3 && f->order.size() == 3 &&
+                tokens[f->order.indexOf('d')].number && tokens[f->order.indexOf('y')].number) {
+                form = f;
             }
         }
         if (form == nullptr) {
-            why = QStringLiteral("it is not a day, a month and a year");
+            why = tokens.size() == 3
+                      ? QStringLiteral(
+                            "its day, month and year are not in the order of \u201C%1\u201D")
+                            .arg(shown(date_))
+                      : QStringLiteral("it is not a day, a month and a year");
             return {};
         }
         const Token& monthToken = tokens[form->order.indexOf('M')];
@@ -376,6 +385,13 @@ bool DatePicker::eventFilter(QObject* watched, QEvent* event) {
 void DatePicker::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         commit();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && lineEdit()->text() != shown(date_)) {
+        // Gives up the typing: the date held is shown again, nothing is read or refused.
+        setEditText(shown(date_));
+        lineEdit()->selectAll();
         event->accept();
         return;
     }

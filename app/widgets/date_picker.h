@@ -28,6 +28,8 @@ class DatePicker : public QComboBox {
     QDate maximumDate() const { return maximum_; }
     void setDateRange(QDate minimum, QDate maximum);
 
+    // Escape while typing shows the date held again; Enter reads the text (commit).
+
     // Reads the text as a whole date and holds it. False when it cannot be read: then the
     // picker shows the date it held again and `refused` has been raised.
     bool commit();
