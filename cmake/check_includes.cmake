@@ -34,6 +34,25 @@ foreach(folder platform index trash search recycle folders app cli)
     endforeach()
   endforeach()
 endforeach()
+
+# In trash/ and recycle/ only trash/proven.cpp may unlink, rename or link a name: each of its
+# primitives proves what it acts on first (see trash/proven.h).
+set(name_calls "unlinkat|unlink|renameat2|renameat|rename|linkat|link|remove|symlinkat|symlink")
+foreach(folder trash recycle)
+  file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
+  list(REMOVE_ITEM sources "${SOURCE_DIR}/trash/proven.cpp")
+  foreach(source IN LISTS sources)
+    file(STRINGS "${source}" lines)
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "//.*$" "" code "${line}")
+      if(code MATCHES "(^|[^A-Za-z0-9_.>])(${name_calls})[ \t]*\\(")
+        string(APPEND failures "\n  ${source}: calls ${CMAKE_MATCH_2}(); only the primitives of "
+               "trash/proven.h may unlink, rename or link a name")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
 if(failures)
-  message(FATAL_ERROR "Include rules broken:${failures}")
+  message(FATAL_ERROR "Include or name-call rules broken:${failures}")
 endif()

@@ -11,6 +11,7 @@
 
 #include "platform/fd.h"
 #include "platform/fs.h"
+#include "trash/proven.h"
 
 namespace chronosift {
 
@@ -119,8 +120,10 @@ std::string writePressJournal(const std::string& path, const std::vector<trash::
         out.push_back('\n');
     }
     if (moved == 0) {
-        return ::unlink(path.c_str()) == 0 || errno == ENOENT ? std::string()
-                                                              : platform::errorText(errno);
+        const int error = trash::dropOwnTemp(AT_FDCWD, path);
+        return error == 0 || trash::identityAt(AT_FDCWD, path).inode == 0
+                   ? std::string()
+                   : platform::errorText(error);
     }
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || !makeFolders(path.substr(0, slash))) {
@@ -144,14 +147,18 @@ std::string writePressJournal(const std::string& path, const std::vector<trash::
     if (error == 0 && ::fsync(fd) != 0) {
         error = errno;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 && error == 0) {
+        error = errno;
+    }
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = errno;
+    if (error == 0) {
+        error = trash::replaceWithOwn(AT_FDCWD, temp, platform::Identity::of(st), path);
     }
     if (error != 0) {
-        ::unlink(temp.c_str());
+        trash::dropOwnTemp(AT_FDCWD, temp);
         return platform::errorText(error);
     }
     return {};

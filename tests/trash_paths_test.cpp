@@ -22,7 +22,7 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     // Each case: the file, what another program does at a system call of the move, how it ends.
     struct Case {
         const char* name;
-        const char* call;   // the call before which the other program acts
+        const char* call;   // the call before which the other program acts, the second time
         const char* other;  // what it saves under the file's name then
         TrashStatus status;
         const char* atName;  // what the name holds afterwards
@@ -36,10 +36,9 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const auto items = itemsFor({path});
-        bool acted = false;
+        int seen = 0;  // the first is the journal's or the record's
         const TrashHooks other{.fail = [&](std::string_view call) {
-            if (call == c.call && !acted) {
-                acted = true;
+            if (call == c.call && ++seen == 2) {
                 makeFile(work_ + "/other", 1000000000, c.other);
                 rename((work_ + "/other").c_str(), path.c_str());
             }
@@ -62,11 +61,11 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     makeFile(blocked, 1000000000, "checked");
     int links = 0;
     const TrashHooks twice{.fail = [&](std::string_view call) {
-        if (call == "rename" && links == 1) {
+        if (call == "rename" && links == 2) {
             makeFile(work_ + "/other", 1000000000, "new version");
             rename((work_ + "/other").c_str(), blocked.c_str());
         }
-        if (call == "linkat" && links++ == 1) {
+        if (call == "linkat" && links++ == 2) {
             makeFile(blocked + ".tmp", 1000000000, "saved since");
             rename((blocked + ".tmp").c_str(), blocked.c_str());
         }
@@ -88,10 +87,10 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
         makeFile(raced, 1000000000, "checked");
         int renames = 0;
         const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
-            if (call == "renameat2" && renames++ == 0) {
+            if (call == "renameat2" && renames++ == 1) {  // the first names the journal
                 makeFile(work_ + "/impostor", 1000000000, "impostor");
                 rename((work_ + "/impostor").c_str(), raced.c_str());
-            } else if (call == "renameat2" && blockedBack) {
+            } else if (call == "renameat2" && blockedBack && renames > 2) {
                 makeFile(raced, 1000000000, "blocker");
             }
             return 0;
@@ -127,62 +126,82 @@ Trashed trashNow(const std::vector<std::string>& paths) {
     return t;
 }
 
+// Runs `run` in a child that dies before its `nth` system call named `call` (any, when null),
+// without a rename that cannot replace; whether it died there.
+bool killedAt(const std::function<void(const TrashOptions&)>& run, const char* call, int nth,
+              const std::function<void(std::string_view)>& before = {}) {
+    const pid_t child = fork();
+    if (child == 0) {
+        int seen = 0;
+        const TrashHooks die{.fail = [&](std::string_view c) {
+            if (before) {
+                before(c);
+            }
+            if ((call == nullptr || c == call) && ++seen == nth) {
+                _exit(0);
+            }
+            return c == "renameat2" ? EINVAL : 0;
+        }};
+        run({.hooks = &die});
+        _exit(1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Without a rename that cannot replace, a run killed at a step of a move by link (into the trash,
-// or Undo's move back) leaves, once the next run has cleared up, the file under one name only:
-// in the trash with its record, or back where it was; and a version another program saved to its
-// name meanwhile back under that name.
+// or Undo's move back), and the run after it killed while it clears up, leave, once a run has
+// cleared up, the file under one name only: in the trash with its record, or back where it was;
+// and a version another program saved to its name meanwhile back under that name.
 TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
     struct Case {
         const char* name;
         bool undo;         // killed in Undo's move back rather than the move
-        const char* call;  // killed before this call, the nth time
-        int nth;
+        const char* call;  // killed before this call, the nth time (the first "rename" names the
+        int nth;           // journal, the first "unlinkat" of a move drops a temporary record)
         bool saved;            // another program saves a new version to the name before "rename"
         bool inTrash;          // where the checked file is in the end
         bool emptied = false;  // the trash is emptied before the next run
+        int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
     };
     for (const Case& c : {
-             Case{"linked", false, "rename", 1, false, false},  // both names: undone
-             Case{"taken", false, "unlinkat", 1, false, true},  // off its old name: finished
-             Case{"saved", false, "linkat", 2, true, true},     // on the save's way back
-             Case{"back-linked", true, "rename", 1, false, true},
+             Case{"linked", false, "rename", 2, false, true},  // both names: finished
+             Case{"taken", false, "unlinkat", 2, false, true},  // off its old name: finished
+             Case{"saved", false, "linkat", 3, true, true},     // on the save's way back
+             Case{"back-linked", true, "rename", 2, false, false},
              Case{"back-taken", true, "unlinkat", 1, false, false},
              // A name the file keeps only there is never removed: it goes back.
-             Case{"emptied", false, "unlinkat", 1, false, false, true},
+             Case{"emptied", false, "unlinkat", 2, false, false, true},
+             // The clean-up, killed after it took the old name off, is finished in turn.
+             Case{"twice", false, "rename", 2, false, true, false, 3},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const Trashed before = c.undo ? trashNow({path}) : Trashed{};
-        const pid_t child = fork();
-        if (child == 0) {
-            int seen = 0;
-            bool saved = false;
-            const TrashHooks die{.fail = [&](std::string_view call) {
-                if (c.saved && call == "rename" && !std::exchange(saved, true)) {
+        int renames = 0;
+        ASSERT_TRUE(killedAt(
+            [&](const TrashOptions& o) {
+                c.undo ? (void)putBack(before.items, before.outcomes, o)
+                       : (void)Trash().moveAll(itemsFor({path}), o);
+            },
+            c.call, c.nth,
+            [&](std::string_view call) {
+                if (c.saved && call == "rename" && ++renames == 2) {
                     makeFile(path + ".new", 1000000000, "new version");
                     rename((path + ".new").c_str(), path.c_str());
                 }
-                if (call == c.call && ++seen == c.nth) {
-                    _exit(0);
-                }
-                return call == "renameat2" ? EINVAL : 0;
-            }};
-            if (c.undo) {
-                putBack(before.items, before.outcomes, {.hooks = &die});
-            } else {
-                Trash().moveAll(itemsFor({path}), {.hooks = &die});
-            }
-            _exit(1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " was not killed";
-
+            }))
+            << c.name << " was not killed";
         if (c.emptied) {
             ASSERT_EQ(unlink((trashDir() + "/files/" + c.name).c_str()), 0);
             ASSERT_EQ(unlink((trashDir() + "/info/" + c.name + ".trashinfo").c_str()), 0);
         }
         makeFile(work_ + "/next", 1000000000, "next");
+        if (c.cleanUpKilledAt != 0) {
+            ASSERT_TRUE(killedAt([&](const TrashOptions& o) { Trash().moveAll(itemsFor({work_ + "/next"}), o); },
+                                 nullptr, c.cleanUpKilledAt))
+                << c.name;
+        }
         trashNow({work_ + "/next"});  // the next run clears up
         const std::string trashed = trashDir() + "/files/" + c.name;
         const std::string& checked = c.inTrash ? trashed : path;
@@ -195,7 +214,7 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         struct stat st;
         ASSERT_EQ(lstat(checked.c_str(), &st), 0);
         EXPECT_EQ(st.st_nlink, 1u) << c.name << " has a name left behind";
-        for (const std::string& folder : {work_, trashDir() + "/files"}) {
+        for (const std::string& folder : {work_, trashDir() + "/files", trashDir() + "/info"}) {
             for (const std::string& name : names(folder)) {
                 EXPECT_FALSE(name.starts_with(".chronosift-")) << c.name << ": " << name;
             }
@@ -327,7 +346,6 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     std::string entry = "R " + std::to_string(st.st_ino) + " y.trashinfo";
     entry +=
         '\0' + std::string("[Trash Info]\nPath=/x/y\nDeletionDate=2025-01-01T00:00:00\n") + '\0';
-    makeFile(info + ".chronosift-dead.journal", 1000000000, entry);
     // A run that has only just made its journal, not yet locked: its record stays.
     const std::string fresh = "[Trash Info]\nPath=/x/z\nDeletionDate=2026-01-01T00:00:00\n";
     makeFile(info + "z.trashinfo", time(nullptr), fresh);
@@ -335,17 +353,21 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     makeFile(info + ".chronosift-fresh.new", time(nullptr),
              "R " + std::to_string(st.st_ino) + " z.trashinfo" + '\0' + fresh + '\0');
 
-    // A record taken off its name by a run that died before it removed it goes; a live run's
-    // stays.
-    const std::string dead = info + ".chronosift-" + std::to_string(child) + "-0.gone";
-    const std::string live = info + ".chronosift-" + std::to_string(getpid()) + "-0.gone";
-    makeFile(dead, 1000000000, "[Trash Info]\n");
-    makeFile(live, 1000000000, "[Trash Info]\n");
+    // A record a dead run took off its name to remove goes when its journal lists it, with its
+    // bytes; a name like it that no journal lists stays, whoever's process made it.
+    const std::string journaled = info + ".chronosift-1-0.gone", unlisted = info + ".chronosift-" +
+                                                                   std::to_string(child) + "-0.gone";
+    makeFile(journaled, 1000000000, "[Trash Info]\n");
+    makeFile(unlisted, 1000000000, "[Trash Info]\n");
+    ASSERT_EQ(lstat(journaled.c_str(), &st), 0);
+    entry += "G " + std::to_string(st.st_ino) + " .chronosift-1-0.gone" + '\0' + "w.trashinfo" +
+             '\0' + "[Trash Info]\n" + '\0';
+    makeFile(info + ".chronosift-dead.journal", 1000000000, entry);
 
     makeFile(work_ + "/next", 1000000000, "next");
     trashNow({work_ + "/next"});
-    EXPECT_FALSE(exists(dead));
-    EXPECT_TRUE(exists(live));
+    EXPECT_FALSE(exists(journaled));
+    EXPECT_TRUE(exists(unlisted));
     EXPECT_FALSE(exists(info + "back.trashinfo")) << "the killed undo's record is cleared";
     EXPECT_EQ(readFile(work_ + "/back"), "back");
     EXPECT_EQ(readFile(info + "y.trashinfo"), foreign);
