@@ -22,23 +22,24 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     // Each case: the file, what another program does at a system call of the move, how it ends.
     struct Case {
         const char* name;
-        const char* call;   // the call before which the other program acts, the second time
+        const char* call;  // the call before which the other program acts, the nth time (the
+        int nth;           // first two links name the journal and the record)
         const char* other;  // what it saves under the file's name then
         TrashStatus status;
         const char* atName;  // what the name holds afterwards
     };
     for (const Case& c : {
              // Saved between the link into the trash and taking the old name off: kept there.
-             Case{"saved.txt", "rename", "new version", TrashStatus::Moved, "new version"},
+             Case{"saved.txt", "rename", 1, "new version", TrashStatus::Moved, "new version"},
              // Swapped in before the link: the link is of the wrong file, so nothing moves.
-             Case{"swapped.txt", "linkat", "impostor", TrashStatus::Failed, "impostor"},
+             Case{"swapped.txt", "linkat", 3, "impostor", TrashStatus::Failed, "impostor"},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const auto items = itemsFor({path});
-        int seen = 0;  // the first is the journal's or the record's
+        int seen = 0;
         const TrashHooks other{.fail = [&](std::string_view call) {
-            if (call == c.call && ++seen == 2) {
+            if (call == c.call && ++seen == c.nth) {
                 makeFile(work_ + "/other", 1000000000, c.other);
                 rename((work_ + "/other").c_str(), path.c_str());
             }
@@ -61,11 +62,11 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     makeFile(blocked, 1000000000, "checked");
     int links = 0;
     const TrashHooks twice{.fail = [&](std::string_view call) {
-        if (call == "rename" && links == 2) {
+        if (call == "rename" && links == 3) {
             makeFile(work_ + "/other", 1000000000, "new version");
             rename((work_ + "/other").c_str(), blocked.c_str());
         }
-        if (call == "linkat" && links++ == 2) {
+        if (call == "linkat" && links++ == 3) {
             makeFile(blocked + ".tmp", 1000000000, "saved since");
             rename((blocked + ".tmp").c_str(), blocked.c_str());
         }
@@ -87,10 +88,10 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
         makeFile(raced, 1000000000, "checked");
         int renames = 0;
         const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
-            if (call == "renameat2" && renames++ == 1) {  // the first names the journal
+            if (call == "renameat2" && renames++ == 0) {
                 makeFile(work_ + "/impostor", 1000000000, "impostor");
                 rename((work_ + "/impostor").c_str(), raced.c_str());
-            } else if (call == "renameat2" && blockedBack && renames > 2) {
+            } else if (call == "renameat2" && blockedBack) {
                 makeFile(raced, 1000000000, "blocker");
             }
             return 0;
@@ -157,23 +158,23 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
     struct Case {
         const char* name;
         bool undo;         // killed in Undo's move back rather than the move
-        const char* call;  // killed before this call, the nth time (the first "rename" names the
-        int nth;           // journal, the first "unlinkat" of a move drops a temporary record)
+        const char* call;  // killed before this call, the nth time (in a move the first two links
+        int nth;           // name the journal and the record, the first unlink drops its temporary)
         bool saved;            // another program saves a new version to the name before "rename"
         bool inTrash;          // where the checked file is in the end
         bool emptied = false;  // the trash is emptied before the next run
         int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
     };
     for (const Case& c : {
-             Case{"linked", false, "rename", 2, false, true},  // both names: finished
+             Case{"linked", false, "rename", 1, false, true},  // both names: finished
              Case{"taken", false, "unlinkat", 2, false, true},  // off its old name: finished
-             Case{"saved", false, "linkat", 3, true, true},     // on the save's way back
-             Case{"back-linked", true, "rename", 2, false, false},
+             Case{"saved", false, "linkat", 4, true, true},     // on the save's way back
+             Case{"back-linked", true, "rename", 1, false, false},
              Case{"back-taken", true, "unlinkat", 1, false, false},
              // A name the file keeps only there is never removed: it goes back.
              Case{"emptied", false, "unlinkat", 2, false, false, true},
              // The clean-up, killed after it took the old name off, is finished in turn.
-             Case{"twice", false, "rename", 2, false, true, false, 3},
+             Case{"twice", false, "rename", 1, false, true, false, 3},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
@@ -186,7 +187,7 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
             },
             c.call, c.nth,
             [&](std::string_view call) {
-                if (c.saved && call == "rename" && ++renames == 2) {
+                if (c.saved && call == "rename" && ++renames == 1) {
                     makeFile(path + ".new", 1000000000, "new version");
                     rename((path + ".new").c_str(), path.c_str());
                 }

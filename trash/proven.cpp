@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <string>
 
 #include "platform/fd.h"
 
@@ -186,6 +187,14 @@ int dropOwnFile(int folder, const std::string& name, const Identity& id) {
 int dropOwnTemp(int folder, const std::string& name) {
     const Identity id = ownRegularFile(folder, name);
     return id.inode != 0 ? dropOwnFile(folder, name, id) : kChanged;
+}
+
+int nameOpenFile(int fd, int folder, const std::string& name) {
+    if (const int error = injected("linkat"); error != 0) {
+        return error;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return result(::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW));
 }
 
 int replaceWithOwn(int folder, const std::string& fresh, const Identity& id,

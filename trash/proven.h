@@ -24,6 +24,8 @@
 //   journal or temporary this run made and opened).
 // - dropOwnTemp: unlinks a private name of a regular file of the user's, proved by opening it
 //   without blocking or following a link (a dead run's temporary record, a stale temporary).
+// - nameOpenFile: gives the unnamed file (O_TMPFILE) this run holds open as `fd` the new name
+//   `name`; never replaces.
 // - replaceWithOwn: renames the file with identity `id`, which this run made under the fresh
 //   name `fresh`, onto `name`, replacing it (only for the program's own files, never the user's
 //   or another program's).
@@ -79,6 +81,7 @@ int dropSecondName(int folder, const std::string& own, int keptFolder, const std
 int dropRecord(int info, const std::string& own, uint64_t inode, const std::string& content);
 int dropOwnFile(int folder, const std::string& name, const platform::Identity& id);
 int dropOwnTemp(int folder, const std::string& name);
+int nameOpenFile(int fd, int folder, const std::string& name);
 int replaceWithOwn(int folder, const std::string& fresh, const platform::Identity& id,
                    const std::string& name);
 

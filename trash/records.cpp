@@ -283,20 +283,30 @@ bool TrashCan::open(int trashFolder, std::string& reason, bool wasOpen) {
 
 bool TrashCan::startJournal(int& error) {
     id_ = std::string(kRunPrefix) + randomId();
-    // Locked under a name the clean-up leaves alone for a while, then named as a journal, so
-    // no other run ever finds it unlocked while this one lives. The journal's name also stands
-    // for the run's temporary record (ID.tmp), which is only ever made while the journal exists.
-    const std::string fresh = id_ + std::string(kNewSuffix);
-    Fd fd(::openat(info.get(), fresh.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const std::string name = id_ + std::string(kJournalSuffix);
+    // Locked before it has a name, so that no other run ever finds it unlocked while this one
+    // lives. The journal's name also stands for the run's temporary record (ID.tmp), which is
+    // only ever made while the journal exists.
+    Fd fd(::openat(info.get(), ".", O_TMPFILE | O_WRONLY | O_APPEND | O_CLOEXEC, 0600));
     struct stat st;
+    if (fd.ok() && ::fstat(fd.get(), &st) == 0 && ::flock(fd.get(), LOCK_EX) == 0 &&
+        (error = nameOpenFile(fd.get(), info.get(), name)) == 0) {
+        journalId_ = Identity::of(st);
+        journal_ = std::move(fd);
+        return true;
+    }
+    // Where the file system has no unnamed files (or there is no /proc): locked under a name the
+    // clean-up leaves alone for a while, then named as a journal.
+    error = 0;
+    const std::string fresh = id_ + std::string(kNewSuffix);
+    fd = Fd(::openat(info.get(), fresh.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
         error = errno;
         return false;
     }
     journalId_ = Identity::of(st);
-    if (::flock(fd.get(), LOCK_EX) != 0 ||
-        (error = takeOff(info.get(), fresh, id_ + std::string(kJournalSuffix))) != 0) {
+    if (::flock(fd.get(), LOCK_EX) != 0 || (error = takeOff(info.get(), fresh, name)) != 0) {
         error = error != 0 ? error : errno;
         dropOwnFile(info.get(), fresh, journalId_);
         return false;
