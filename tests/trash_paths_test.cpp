@@ -298,6 +298,24 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
         EXPECT_EQ(o.reason, putBackNow ? "its trash record could not be removed: Input/output error"
                                        : "cannot write to the trash: Input/output error");
     }
+    // Without a rename that cannot replace: when the file, linked back, cannot leave its name in
+    // the trash, the link goes only as a second name of it, never a version an editor saved
+    // under the name meanwhile.
+    makeFile(work_ + "/h", 1000000000, "h");
+    const Trashed h = trashNow({work_ + "/h"});
+    bool edited = false;
+    const TrashHooks editor{.fail = [&](std::string_view call) {
+        if (call == "rename" && !std::exchange(edited, true)) {
+            makeFile(work_ + "/h.new", 1000000000, "edited");
+            rename((work_ + "/h.new").c_str(), (work_ + "/h").c_str());
+            return EPERM;
+        }
+        return call == "renameat2" ? EINVAL : 0;
+    }};
+    EXPECT_FALSE(putBack(h.items, h.outcomes, {.hooks = &editor}).front().putBack);
+    EXPECT_EQ(readFile(work_ + "/h"), "edited");
+    EXPECT_EQ(readFile(files + "h"), "h");
+    EXPECT_TRUE(exists(info + "h.trashinfo"));
 
     makeFile(work_ + "/e", 1000000000, "e");
     t = trashNow({work_ + "/e"});
@@ -379,6 +397,59 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
         const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
         EXPECT_EQ(listed.out.find(work_ + "/back"), std::string::npos) << listed.out;
     }
+}
+
+// Nothing found in a trash folder is trusted: a FIFO in a journal's place is passed over, not
+// waited on; a journal's move that has no end in that trash folder, or a journal of another
+// user's, is not acted on; and a folder found open to others is closed, and what was in it left.
+TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
+    const std::string info = trashDir() + "/info/";
+    makeDir(info);
+    makeDir(trashDir() + "/files");
+    ASSERT_EQ(mkfifo((info + ".chronosift-1-fifo.journal").c_str(), 0600), 0);
+    // Both names of one file, as a move by link leaves them: a dead run would finish the move.
+    makeFile(work_ + "/victim", 1000000000, "victim");
+    makeDir(work_ + "/elsewhere");
+    ASSERT_EQ(link((work_ + "/victim").c_str(), (work_ + "/elsewhere/victim").c_str()), 0);
+    struct stat st;
+    ASSERT_EQ(lstat((work_ + "/victim").c_str(), &st), 0);
+    makeFile(info + ".chronosift-1-move.journal", 1000000000,
+             "M " + std::to_string(st.st_ino) + " .chronosift-1-a.moving .chronosift-1-b.moving" +
+                 '\0' + work_ + "/victim" + '\0' + work_ + "/elsewhere/victim" + '\0');
+    // A dead run's record whose file never moved, listed by a journal of another user's.
+    const std::string record = "[Trash Info]\nPath=/x\nDeletionDate=2026-01-01T00:00:00\n";
+    makeFile(info + "x.trashinfo", 1000000000, record);
+    ASSERT_EQ(lstat((info + "x.trashinfo").c_str(), &st), 0);
+    const std::string entry = "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0';
+    makeFile(info + ".chronosift-1-other.journal", 1000000000, entry);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(lchown((info + ".chronosift-1-other.journal").c_str(), 65534, 65534), 0);
+    }
+    makeFile(work_ + "/a", 1000000000, "a");
+    Trash first, second;
+    const TrashOutcome o = moveToTrash(first, work_ + "/a");
+    EXPECT_EQ(o.status, TrashStatus::Moved);
+    EXPECT_NE(o.reason.find(".chronosift-1-fifo.journal, which is not a journal of the user's"),
+              std::string::npos)
+        << o.reason;
+    ASSERT_EQ(lstat((work_ + "/victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u) << "both names stay";
+    EXPECT_EQ(readFile(info + "x.trashinfo"), root ? record : "") << "root only: a journal of nobody's";
+
+    // An info/ others could write into, with a dead run's journal in it: closed, left as it was.
+    makeFile(info + "y.trashinfo", 1000000000, record);
+    ASSERT_EQ(lstat((info + "y.trashinfo").c_str(), &st), 0);
+    makeFile(info + ".chronosift-1-open.journal", 1000000000,
+             "R " + std::to_string(st.st_ino) + " y.trashinfo" + '\0' + record + '\0');
+    ASSERT_EQ(chmod(info.c_str(), 0777), 0);
+    makeFile(work_ + "/b", 1000000000, "b");
+    const TrashOutcome closed = moveToTrash(second, work_ + "/b");
+    EXPECT_NE(closed.reason.find("was open to others; it is closed to them now"), std::string::npos)
+        << closed.reason;
+    ASSERT_EQ(lstat(info.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(readFile(info + "y.trashinfo"), record);
 }
 
 // The last press outlives the program: trashed by one process and undone by another, with every

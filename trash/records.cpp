@@ -216,8 +216,8 @@ void TrashCan::clearDeadRuns() {
         struct stat st;
         Fd fd = openJournal(info.get(), name, st);
         if (!fd.ok()) {
-            note = "left alone in the trash: " + displayText(folder + "/info/" + name) +
-                   ", which is not a journal of the user's";
+            note += (note.empty() ? "left alone in the trash: " : ", ") +
+                    displayText(folder + "/info/" + name) + ", which is not a journal of the user's";
             continue;
         }
         // A live run holds the lock; the kernel released a dead one's.
