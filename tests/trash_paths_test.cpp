@@ -22,8 +22,8 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     // Each case: the file, what another program does at a system call of the move, how it ends.
     struct Case {
         const char* name;
-        const char* call;  // the call before which the other program acts, the nth time (the
-        int nth;           // first two links name the journal and the record)
+        const char* call;   // the call before which the other program acts, the nth time (the
+        int nth;            // first two links name the journal and the record)
         const char* other;  // what it saves under the file's name then
         TrashStatus status;
         const char* atName;  // what the name holds afterwards
@@ -160,13 +160,13 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         bool undo;         // killed in Undo's move back rather than the move
         const char* call;  // killed before this call, the nth time (in a move the first two links
         int nth;           // name the journal and the record, the first unlink drops its temporary)
-        bool saved;            // another program saves a new version to the name before "rename"
-        bool inTrash;          // where the checked file is in the end
-        bool emptied = false;  // the trash is emptied before the next run
+        bool saved;        // another program saves a new version to the name before "rename"
+        bool inTrash;      // where the checked file is in the end
+        bool emptied = false;     // the trash is emptied before the next run
         int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
     };
     for (const Case& c : {
-             Case{"linked", false, "rename", 1, false, true},  // both names: finished
+             Case{"linked", false, "rename", 1, false, true},   // both names: finished
              Case{"taken", false, "unlinkat", 2, false, true},  // off its old name: finished
              Case{"saved", false, "linkat", 4, true, true},     // on the save's way back
              Case{"back-linked", true, "rename", 1, false, false},
@@ -199,8 +199,9 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         }
         makeFile(work_ + "/next", 1000000000, "next");
         if (c.cleanUpKilledAt != 0) {
-            ASSERT_TRUE(killedAt([&](const TrashOptions& o) { Trash().moveAll(itemsFor({work_ + "/next"}), o); },
-                                 nullptr, c.cleanUpKilledAt))
+            ASSERT_TRUE(killedAt(
+                [&](const TrashOptions& o) { Trash().moveAll(itemsFor({work_ + "/next"}), o); },
+                nullptr, c.cleanUpKilledAt))
                 << c.name;
         }
         trashNow({work_ + "/next"});  // the next run clears up
@@ -374,8 +375,8 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
 
     // A record a dead run took off its name to remove goes when its journal lists it, with its
     // bytes; a name like it that no journal lists stays, whoever's process made it.
-    const std::string journaled = info + ".chronosift-1-0.gone", unlisted = info + ".chronosift-" +
-                                                                   std::to_string(child) + "-0.gone";
+    const std::string journaled = info + ".chronosift-1-0.gone",
+                      unlisted = info + ".chronosift-" + std::to_string(child) + "-0.gone";
     makeFile(journaled, 1000000000, "[Trash Info]\n");
     makeFile(unlisted, 1000000000, "[Trash Info]\n");
     ASSERT_EQ(lstat(journaled.c_str(), &st), 0);
@@ -420,7 +421,8 @@ TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
     const std::string record = "[Trash Info]\nPath=/x\nDeletionDate=2026-01-01T00:00:00\n";
     makeFile(info + "x.trashinfo", 1000000000, record);
     ASSERT_EQ(lstat((info + "x.trashinfo").c_str(), &st), 0);
-    const std::string entry = "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0';
+    const std::string entry =
+        "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0';
     makeFile(info + ".chronosift-1-other.journal", 1000000000, entry);
     const bool root = geteuid() == 0;
     if (root) {
@@ -435,7 +437,8 @@ TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
         << o.reason;
     ASSERT_EQ(lstat((work_ + "/victim").c_str(), &st), 0);
     EXPECT_EQ(st.st_nlink, 2u) << "both names stay";
-    EXPECT_EQ(readFile(info + "x.trashinfo"), root ? record : "") << "root only: a journal of nobody's";
+    EXPECT_EQ(readFile(info + "x.trashinfo"), root ? record : "")
+        << "root only: a journal of nobody's";
 
     // An info/ others could write into, with a dead run's journal in it: closed, left as it was.
     makeFile(info + "y.trashinfo", 1000000000, record);

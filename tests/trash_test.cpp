@@ -145,9 +145,8 @@ TEST_F(TrashTest, RecordsReachTheDiskBeforeTheirFilesMove) {
     }
     // The journal named, each record linked and its temporary name dropped, one sync, the moves,
     // the journal dropped.
-    EXPECT_EQ(calls, (std::vector<std::string>{"linkat", "linkat", "unlinkat", "linkat",
-                                               "unlinkat", "syncfs", "renameat2", "renameat2",
-                                               "unlinkat"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"linkat", "linkat", "unlinkat", "linkat", "unlinkat",
+                                               "syncfs", "renameat2", "renameat2", "unlinkat"}));
     const TrashHooks failing{
         .fail = [](std::string_view call) { return call == "syncfs" ? EIO : 0; }};
     makeFile(work_ + "/c");

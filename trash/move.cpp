@@ -256,13 +256,13 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     }
     std::string note;
     for (int attempt = 0;; ++attempt) {
-        const Relocation r = relocate(
-            folder, item.name, can.files.get(), p.filesName, p.inode,
-            [&](const std::string& ownFrom, const std::string& ownTo) {
-                return can.journalMove(p.inode, ownFrom, ownTo,
-                                       item.folder->realPath() + "/" + item.name,
-                                       can.folder + "/files/" + p.filesName);
-            });
+        const Relocation r =
+            relocate(folder, item.name, can.files.get(), p.filesName, p.inode,
+                     [&](const std::string& ownFrom, const std::string& ownTo) {
+                         return can.journalMove(p.inode, ownFrom, ownTo,
+                                                item.folder->realPath() + "/" + item.name,
+                                                can.folder + "/files/" + p.filesName);
+                     });
         if (r.state == Relocation::Moved) {
             if (!r.strandedAs.empty()) {
                 note = "a file saved under its name while it moved is now at " +

@@ -137,8 +137,8 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
             ::openat(topFd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         std::string ignored;
         bool wasOpen = false;
-        Fd mine = sharedFd.ok() ? openOwnFolder(sharedFd.get(), uid.c_str(), ignored, &wasOpen)
-                                : Fd();
+        Fd mine =
+            sharedFd.ok() ? openOwnFolder(sharedFd.get(), uid.c_str(), ignored, &wasOpen) : Fd();
         can->folder = can->topdir + "/.Trash/" + uid;
         if (!mine.ok() || !can->open(mine.get(), ignored, wasOpen)) {
             can->files.reset();

@@ -111,13 +111,12 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
         Identity::of(st) == Identity{moved.files.device, moved.inode};
     if (!sameRecordNow || !inTrash) {
         // Put back by an Undo that was killed before it could say so, and cleared up since.
-        out.putBack = !inTrash && folder->ok() &&
-                      identityAt(folder->get(), item.name) ==
-                          Identity{moved.files.device, moved.inode};
-        out.reason = out.putBack ? ""
-                     : !sameRecordNow
-                         ? "its trash record was removed or changed by another program"
-                         : "it is no longer in the trash";
+        out.putBack =
+            !inTrash && folder->ok() &&
+            identityAt(folder->get(), item.name) == Identity{moved.files.device, moved.inode};
+        out.reason = out.putBack      ? ""
+                     : !sameRecordNow ? "its trash record was removed or changed by another program"
+                                      : "it is no longer in the trash";
         return false;
     }
     if (!folder->ok()) {

@@ -217,7 +217,8 @@ void TrashCan::clearDeadRuns() {
         Fd fd = openJournal(info.get(), name, st);
         if (!fd.ok()) {
             note += (note.empty() ? "left alone in the trash: " : ", ") +
-                    displayText(folder + "/info/" + name) + ", which is not a journal of the user's";
+                    displayText(folder + "/info/" + name) +
+                    ", which is not a journal of the user's";
             continue;
         }
         // A live run holds the lock; the kernel released a dead one's.
@@ -396,17 +397,16 @@ int TrashCan::syncJournal() {
 }
 
 int TrashCan::dropRecord(const std::string& infoName, uint64_t inode, const std::string& content) {
-    const int error = removeRecordIfSame(info.get(), infoName, inode, content,
-                                         [&](const std::string& gone) {
-                                             std::string entry =
-                                                 "G " + std::to_string(inode) + ' ' + gone;
-                                             for (const std::string* part : {&infoName, &content}) {
-                                                 entry.push_back('\0');
-                                                 entry += *part;
-                                             }
-                                             entry.push_back('\0');
-                                             return append(entry);
-                                         });
+    const int error =
+        removeRecordIfSame(info.get(), infoName, inode, content, [&](const std::string& gone) {
+            std::string entry = "G " + std::to_string(inode) + ' ' + gone;
+            for (const std::string* part : {&infoName, &content}) {
+                entry.push_back('\0');
+                entry += *part;
+            }
+            entry.push_back('\0');
+            return append(entry);
+        });
     unfinished = unfinished || (error != 0 && error != kChanged);
     return error;
 }

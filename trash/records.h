@@ -87,7 +87,7 @@ struct TrashCan {
     void clearDeadRun(const std::string& journal);
 
     platform::Fd journal_;
-    std::string id_;            // of this run's journal and temporary record
+    std::string id_;  // of this run's journal and temporary record
     platform::Identity journalId_;
 };
 
