@@ -110,10 +110,14 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
         ::fstatat(can.can.files.get(), moved.trashedName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         Identity::of(st) == Identity{moved.files.device, moved.inode};
     if (!sameRecordNow || !inTrash) {
-        // Put back by an Undo that was killed before it could say so, and cleared up since.
+        // Put back by an Undo that was killed before it could say so; a record it left (where
+        // the clean-up could not run) goes too.
         out.putBack =
             !inTrash && folder->ok() &&
             identityAt(folder->get(), item.name) == Identity{moved.files.device, moved.inode};
+        if (out.putBack && sameRecordNow) {
+            can.can.dropRecord(infoName, moved.recordInode, moved.record);
+        }
         out.reason = out.putBack      ? ""
                      : !sameRecordNow ? "its trash record was removed or changed by another program"
                                       : "it is no longer in the trash";
