@@ -1,6 +1,6 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails the build when a folder includes one on a higher floor, or Qt Widgets outside the pages
-# and the folder tree. Run with -DSOURCE_DIR=... -DWIDGETS_DIR=<QtWidgets include folder>.
+# Fails the build when a folder includes one on a higher floor, Qt Widgets outside the pages and
+# the folder tree, or when trash/ or recycle/ unlinks, renames or links outside trash/proven.cpp. Run with -DSOURCE_DIR=... -DWIDGETS_DIR=<QtWidgets include folder>.
 #
 # Floors, bottom up: platform; index and trash (side by side, neither sees the other); search;
 # recycle; folders; app and cli at the top. A folder may include its own floor's and lower ones.
