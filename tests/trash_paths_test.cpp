@@ -160,7 +160,8 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         bool undo;         // killed in Undo's move back rather than the move
         const char* call;  // killed before this call, the nth time (in a move the first two links
         int nth;           // name the journal and the record, the first unlink drops its temporary)
-        bool saved;        // another program saves a new version to the name before "rename"
+        int saved;  // another program saves a new version to the name before "rename" (1), or
+                    // puts one there and the file aside before the move's link (2)
         bool inTrash;      // where the checked file is in the end
         bool emptied = false;     // the trash is emptied before the next run
         int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
@@ -175,11 +176,13 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
              Case{"emptied", false, "unlinkat", 2, false, false, true},
              // The clean-up, killed after it took the old name off, is finished in turn.
              Case{"twice", false, "rename", 1, false, true, false, 3},
+             // Killed as it took off a link of the file swapped in: that link goes.
+             Case{"swapped", false, "renameat2", 2, 2, false},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const Trashed before = c.undo ? trashNow({path}) : Trashed{};
-        int renames = 0;
+        int renames = 0, links = 0;
         ASSERT_TRUE(killedAt(
             [&](const TrashOptions& o) {
                 c.undo ? (void)putBack(before.items, before.outcomes, o)
@@ -187,7 +190,11 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
             },
             c.call, c.nth,
             [&](std::string_view call) {
-                if (c.saved && call == "rename" && ++renames == 1) {
+                const bool swap = c.saved == 2 && call == "linkat" && ++links == 3;
+                if (swap) {
+                    rename(path.c_str(), (path + ".old").c_str());
+                }
+                if ((c.saved == 1 && call == "rename" && ++renames == 1) || swap) {
                     makeFile(path + ".new", 1000000000, "new version");
                     rename((path + ".new").c_str(), path.c_str());
                 }
@@ -206,6 +213,12 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         }
         trashNow({work_ + "/next"});  // the next run clears up
         const std::string trashed = trashDir() + "/files/" + c.name;
+        if (c.saved == 2) {
+            struct stat st;
+            EXPECT_TRUE(lstat(path.c_str(), &st) == 0 && st.st_nlink == 1) << c.name;
+            EXPECT_FALSE(exists(trashed) || exists(trashDir() + "/info/swapped.trashinfo"));
+            continue;
+        }
         const std::string& checked = c.inTrash ? trashed : path;
         EXPECT_EQ(readFile(checked), "checked") << c.name;
         EXPECT_EQ(exists(trashDir() + "/info/" + c.name + ".trashinfo"), c.inTrash) << c.name;
