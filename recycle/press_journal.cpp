@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/fs.h"
+#include "trash/proven.h"
 
 namespace chronosift {
 
@@ -362,7 +363,7 @@ void takeOverOldJournal(const std::string& folder, std::vector<std::string>& pro
                 name[kOldJournal.size()] == '.' && ::lstat(path.c_str(), &st) == 0 &&
                 S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
                 st.st_mtime < std::time(nullptr) - 600) {
-                ::unlink(path.c_str());
+                trash::dropOwnTemp(AT_FDCWD, path);
             }
         }
         ::closedir(dir);
@@ -393,7 +394,7 @@ void takeOverOldJournal(const std::string& folder, std::vector<std::string>& pro
                            "could not be taken over: " + why);
         return;
     }
-    ::unlink(old.c_str());
+    trash::dropOwnTemp(AT_FDCWD, old);
 }
 
 // The pid in a journal's name, or 0.
@@ -443,9 +444,10 @@ std::string PressJournal::markDone(const std::vector<size_t>& files) {
         }
     }
     if (std::find(done.begin(), done.end(), false) == done.end()) {
-        return ::unlink(path.c_str()) == 0 || errno == ENOENT
+        const int error = trash::dropOwnTemp(AT_FDCWD, path);
+        return error == 0 || trash::identityAt(AT_FDCWD, path).inode == 0
                    ? std::string()
-                   : "cannot remove " + path + ": " + platform::errorText(errno);
+                   : "cannot remove " + path + ": " + platform::errorText(error);
     }
     if (lines.empty()) {
         return {};
@@ -500,7 +502,7 @@ std::unique_ptr<PressJournal> latestPressJournal(std::vector<std::string>& probl
                        ? writer > 0 && ::kill(writer, 0) != 0 && errno == ESRCH
                        : std::find(j->done.begin(), j->done.end(), false) == j->done.end()) {
             // A kill before its first file was written, or nothing left to put back.
-            ::unlink(j->path.c_str());
+            trash::dropOwnTemp(AT_FDCWD, j->path);
         } else if (read == Read::Ok) {
             return j;
         }

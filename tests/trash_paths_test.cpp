@@ -22,24 +22,24 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     // Each case: the file, what another program does at a system call of the move, how it ends.
     struct Case {
         const char* name;
-        const char* call;   // the call before which the other program acts
+        const char* call;   // the call before which the other program acts, the nth time (the
+        int nth;            // first two links name the journal and the record)
         const char* other;  // what it saves under the file's name then
         TrashStatus status;
         const char* atName;  // what the name holds afterwards
     };
     for (const Case& c : {
              // Saved between the link into the trash and taking the old name off: kept there.
-             Case{"saved.txt", "rename", "new version", TrashStatus::Moved, "new version"},
+             Case{"saved.txt", "rename", 1, "new version", TrashStatus::Moved, "new version"},
              // Swapped in before the link: the link is of the wrong file, so nothing moves.
-             Case{"swapped.txt", "linkat", "impostor", TrashStatus::Failed, "impostor"},
+             Case{"swapped.txt", "linkat", 3, "impostor", TrashStatus::Failed, "impostor"},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const auto items = itemsFor({path});
-        bool acted = false;
+        int seen = 0;
         const TrashHooks other{.fail = [&](std::string_view call) {
-            if (call == c.call && !acted) {
-                acted = true;
+            if (call == c.call && ++seen == c.nth) {
                 makeFile(work_ + "/other", 1000000000, c.other);
                 rename((work_ + "/other").c_str(), path.c_str());
             }
@@ -62,11 +62,11 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     makeFile(blocked, 1000000000, "checked");
     int links = 0;
     const TrashHooks twice{.fail = [&](std::string_view call) {
-        if (call == "rename" && links == 1) {
+        if (call == "rename" && links == 3) {
             makeFile(work_ + "/other", 1000000000, "new version");
             rename((work_ + "/other").c_str(), blocked.c_str());
         }
-        if (call == "linkat" && links++ == 1) {
+        if (call == "linkat" && links++ == 3) {
             makeFile(blocked + ".tmp", 1000000000, "saved since");
             rename((blocked + ".tmp").c_str(), blocked.c_str());
         }
@@ -127,64 +127,98 @@ Trashed trashNow(const std::vector<std::string>& paths) {
     return t;
 }
 
+// Runs `run` in a child that dies before its `nth` system call named `call` (any, when null),
+// without a rename that cannot replace; whether it died there.
+bool killedAt(const std::function<void(const TrashOptions&)>& run, const char* call, int nth,
+              const std::function<void(std::string_view)>& before = {}) {
+    const pid_t child = fork();
+    if (child == 0) {
+        int seen = 0;
+        const TrashHooks die{.fail = [&](std::string_view c) {
+            if (before) {
+                before(c);
+            }
+            if ((call == nullptr || c == call) && ++seen == nth) {
+                _exit(0);
+            }
+            return c == "renameat2" ? EINVAL : 0;
+        }};
+        run({.hooks = &die});
+        _exit(1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Without a rename that cannot replace, a run killed at a step of a move by link (into the trash,
-// or Undo's move back) leaves, once the next run has cleared up, the file under one name only:
-// in the trash with its record, or back where it was; and a version another program saved to its
-// name meanwhile back under that name.
+// or Undo's move back), and the run after it killed while it clears up, leave, once a run has
+// cleared up, the file under one name only: in the trash with its record, or back where it was;
+// and a version another program saved to its name meanwhile back under that name.
 TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
     struct Case {
         const char* name;
         bool undo;         // killed in Undo's move back rather than the move
-        const char* call;  // killed before this call, the nth time
-        int nth;
-        bool saved;            // another program saves a new version to the name before "rename"
-        bool inTrash;          // where the checked file is in the end
-        bool emptied = false;  // the trash is emptied before the next run
+        const char* call;  // killed before this call, the nth time (in a move the first two links
+        int nth;           // name the journal and the record, the first unlink drops its temporary)
+        int saved;  // another program saves a new version to the name before "rename" (1), or
+                    // puts one there and the file aside before the move's link (2)
+        bool inTrash;      // where the checked file is in the end
+        bool emptied = false;     // the trash is emptied before the next run
+        int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
     };
     for (const Case& c : {
-             Case{"linked", false, "rename", 1, false, false},  // both names: undone
-             Case{"taken", false, "unlinkat", 1, false, true},  // off its old name: finished
-             Case{"saved", false, "linkat", 2, true, true},     // on the save's way back
-             Case{"back-linked", true, "rename", 1, false, true},
+             Case{"linked", false, "rename", 1, false, true},   // both names: finished
+             Case{"taken", false, "unlinkat", 2, false, true},  // off its old name: finished
+             Case{"saved", false, "linkat", 4, true, true},     // on the save's way back
+             Case{"back-linked", true, "rename", 1, false, false},
              Case{"back-taken", true, "unlinkat", 1, false, false},
              // A name the file keeps only there is never removed: it goes back.
-             Case{"emptied", false, "unlinkat", 1, false, false, true},
+             Case{"emptied", false, "unlinkat", 2, false, false, true},
+             // The clean-up, killed after it took the old name off, is finished in turn.
+             Case{"twice", false, "rename", 1, false, true, false, 3},
+             // Killed as it took off a link of the file swapped in: that link goes.
+             Case{"swapped", false, "renameat2", 2, 2, false},
          }) {
         const std::string path = work_ + "/" + c.name;
         makeFile(path, 1000000000, "checked");
         const Trashed before = c.undo ? trashNow({path}) : Trashed{};
-        const pid_t child = fork();
-        if (child == 0) {
-            int seen = 0;
-            bool saved = false;
-            const TrashHooks die{.fail = [&](std::string_view call) {
-                if (c.saved && call == "rename" && !std::exchange(saved, true)) {
+        int renames = 0, links = 0;
+        ASSERT_TRUE(killedAt(
+            [&](const TrashOptions& o) {
+                c.undo ? (void)putBack(before.items, before.outcomes, o)
+                       : (void)Trash().moveAll(itemsFor({path}), o);
+            },
+            c.call, c.nth,
+            [&](std::string_view call) {
+                const bool swap = c.saved == 2 && call == "linkat" && ++links == 3;
+                if (swap) {
+                    rename(path.c_str(), (path + ".old").c_str());
+                }
+                if ((c.saved == 1 && call == "rename" && ++renames == 1) || swap) {
                     makeFile(path + ".new", 1000000000, "new version");
                     rename((path + ".new").c_str(), path.c_str());
                 }
-                if (call == c.call && ++seen == c.nth) {
-                    _exit(0);
-                }
-                return call == "renameat2" ? EINVAL : 0;
-            }};
-            if (c.undo) {
-                putBack(before.items, before.outcomes, {.hooks = &die});
-            } else {
-                Trash().moveAll(itemsFor({path}), {.hooks = &die});
-            }
-            _exit(1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " was not killed";
-
+            }))
+            << c.name << " was not killed";
         if (c.emptied) {
             ASSERT_EQ(unlink((trashDir() + "/files/" + c.name).c_str()), 0);
             ASSERT_EQ(unlink((trashDir() + "/info/" + c.name + ".trashinfo").c_str()), 0);
         }
         makeFile(work_ + "/next", 1000000000, "next");
+        if (c.cleanUpKilledAt != 0) {
+            ASSERT_TRUE(killedAt(
+                [&](const TrashOptions& o) { Trash().moveAll(itemsFor({work_ + "/next"}), o); },
+                nullptr, c.cleanUpKilledAt))
+                << c.name;
+        }
         trashNow({work_ + "/next"});  // the next run clears up
         const std::string trashed = trashDir() + "/files/" + c.name;
+        if (c.saved == 2) {
+            struct stat st;
+            EXPECT_TRUE(lstat(path.c_str(), &st) == 0 && st.st_nlink == 1) << c.name;
+            EXPECT_FALSE(exists(trashed) || exists(trashDir() + "/info/swapped.trashinfo"));
+            continue;
+        }
         const std::string& checked = c.inTrash ? trashed : path;
         EXPECT_EQ(readFile(checked), "checked") << c.name;
         EXPECT_EQ(exists(trashDir() + "/info/" + c.name + ".trashinfo"), c.inTrash) << c.name;
@@ -195,7 +229,7 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         struct stat st;
         ASSERT_EQ(lstat(checked.c_str(), &st), 0);
         EXPECT_EQ(st.st_nlink, 1u) << c.name << " has a name left behind";
-        for (const std::string& folder : {work_, trashDir() + "/files"}) {
+        for (const std::string& folder : {work_, trashDir() + "/files", trashDir() + "/info"}) {
             for (const std::string& name : names(folder)) {
                 EXPECT_FALSE(name.starts_with(".chronosift-")) << c.name << ": " << name;
             }
@@ -312,6 +346,24 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
         EXPECT_EQ(o.reason, putBackNow ? "its trash record could not be removed: Input/output error"
                                        : "cannot write to the trash: Input/output error");
     }
+    // Without a rename that cannot replace: when the file, linked back, cannot leave its name in
+    // the trash, the link goes only as a second name of it, never a version an editor saved
+    // under the name meanwhile.
+    makeFile(work_ + "/h", 1000000000, "h");
+    const Trashed h = trashNow({work_ + "/h"});
+    bool edited = false;
+    const TrashHooks editor{.fail = [&](std::string_view call) {
+        if (call == "rename" && !std::exchange(edited, true)) {
+            makeFile(work_ + "/h.new", 1000000000, "edited");
+            rename((work_ + "/h.new").c_str(), (work_ + "/h").c_str());
+            return EPERM;
+        }
+        return call == "renameat2" ? EINVAL : 0;
+    }};
+    EXPECT_FALSE(putBack(h.items, h.outcomes, {.hooks = &editor}).front().putBack);
+    EXPECT_EQ(readFile(work_ + "/h"), "edited");
+    EXPECT_EQ(readFile(files + "h"), "h");
+    EXPECT_TRUE(exists(info + "h.trashinfo"));
 
     makeFile(work_ + "/e", 1000000000, "e");
     t = trashNow({work_ + "/e"});
@@ -361,7 +413,6 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     std::string entry = "R " + std::to_string(st.st_ino) + " y.trashinfo";
     entry +=
         '\0' + std::string("[Trash Info]\nPath=/x/y\nDeletionDate=2025-01-01T00:00:00\n") + '\0';
-    makeFile(info + ".chronosift-dead.journal", 1000000000, entry);
     // A run that has only just made its journal, not yet locked: its record stays.
     const std::string fresh = "[Trash Info]\nPath=/x/z\nDeletionDate=2026-01-01T00:00:00\n";
     makeFile(info + "z.trashinfo", time(nullptr), fresh);
@@ -369,17 +420,21 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     makeFile(info + ".chronosift-fresh.new", time(nullptr),
              "R " + std::to_string(st.st_ino) + " z.trashinfo" + '\0' + fresh + '\0');
 
-    // A record taken off its name by a run that died before it removed it goes; a live run's
-    // stays.
-    const std::string dead = info + ".chronosift-" + std::to_string(child) + "-0.gone";
-    const std::string live = info + ".chronosift-" + std::to_string(getpid()) + "-0.gone";
-    makeFile(dead, 1000000000, "[Trash Info]\n");
-    makeFile(live, 1000000000, "[Trash Info]\n");
+    // A record a dead run took off its name to remove goes when its journal lists it, with its
+    // bytes; a name like it that no journal lists stays, whoever's process made it.
+    const std::string journaled = info + ".chronosift-1-0.gone",
+                      unlisted = info + ".chronosift-" + std::to_string(child) + "-0.gone";
+    makeFile(journaled, 1000000000, "[Trash Info]\n");
+    makeFile(unlisted, 1000000000, "[Trash Info]\n");
+    ASSERT_EQ(lstat(journaled.c_str(), &st), 0);
+    entry += "G " + std::to_string(st.st_ino) + " .chronosift-1-0.gone" + '\0' + "w.trashinfo" +
+             '\0' + "[Trash Info]\n" + '\0';
+    makeFile(info + ".chronosift-dead.journal", 1000000000, entry);
 
     makeFile(work_ + "/next", 1000000000, "next");
     trashNow({work_ + "/next"});
-    EXPECT_FALSE(exists(dead));
-    EXPECT_TRUE(exists(live));
+    EXPECT_FALSE(exists(journaled));
+    EXPECT_TRUE(exists(unlisted));
     EXPECT_FALSE(exists(info + "back.trashinfo")) << "the killed undo's record is cleared";
     EXPECT_EQ(readFile(work_ + "/back"), "back");
     EXPECT_EQ(readFile(info + "y.trashinfo"), foreign);
@@ -390,6 +445,61 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
         const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
         EXPECT_EQ(listed.out.find(work_ + "/back"), std::string::npos) << listed.out;
     }
+}
+
+// Nothing found in a trash folder is trusted: a FIFO in a journal's place is passed over, not
+// waited on; a journal's move that has no end in that trash folder, or a journal of another
+// user's, is not acted on; and a folder found open to others is closed, and what was in it left.
+TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
+    const std::string info = trashDir() + "/info/";
+    makeDir(info);
+    makeDir(trashDir() + "/files");
+    ASSERT_EQ(mkfifo((info + ".chronosift-1-fifo.journal").c_str(), 0600), 0);
+    // Both names of one file, as a move by link leaves them: a dead run would finish the move.
+    makeFile(work_ + "/victim", 1000000000, "victim");
+    makeDir(work_ + "/elsewhere");
+    ASSERT_EQ(link((work_ + "/victim").c_str(), (work_ + "/elsewhere/victim").c_str()), 0);
+    struct stat st;
+    ASSERT_EQ(lstat((work_ + "/victim").c_str(), &st), 0);
+    makeFile(info + ".chronosift-1-move.journal", 1000000000,
+             "M " + std::to_string(st.st_ino) + " .chronosift-1-a.moving .chronosift-1-b.moving" +
+                 '\0' + work_ + "/victim" + '\0' + work_ + "/elsewhere/victim" + '\0');
+    // A dead run's record whose file never moved, listed by a journal of another user's.
+    const std::string record = "[Trash Info]\nPath=/x\nDeletionDate=2026-01-01T00:00:00\n";
+    makeFile(info + "x.trashinfo", 1000000000, record);
+    ASSERT_EQ(lstat((info + "x.trashinfo").c_str(), &st), 0);
+    const std::string entry =
+        "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0';
+    makeFile(info + ".chronosift-1-other.journal", 1000000000, entry);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(lchown((info + ".chronosift-1-other.journal").c_str(), 65534, 65534), 0);
+    }
+    makeFile(work_ + "/a", 1000000000, "a");
+    Trash first, second;
+    const TrashOutcome o = moveToTrash(first, work_ + "/a");
+    EXPECT_EQ(o.status, TrashStatus::Moved);
+    EXPECT_NE(o.reason.find(".chronosift-1-fifo.journal, which is not a journal of the user's"),
+              std::string::npos)
+        << o.reason;
+    ASSERT_EQ(lstat((work_ + "/victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u) << "both names stay";
+    EXPECT_EQ(readFile(info + "x.trashinfo"), root ? record : "")
+        << "root only: a journal of nobody's";
+
+    // An info/ others could write into, with a dead run's journal in it: closed, left as it was.
+    makeFile(info + "y.trashinfo", 1000000000, record);
+    ASSERT_EQ(lstat((info + "y.trashinfo").c_str(), &st), 0);
+    makeFile(info + ".chronosift-1-open.journal", 1000000000,
+             "R " + std::to_string(st.st_ino) + " y.trashinfo" + '\0' + record + '\0');
+    ASSERT_EQ(chmod(info.c_str(), 0777), 0);
+    makeFile(work_ + "/b", 1000000000, "b");
+    const TrashOutcome closed = moveToTrash(second, work_ + "/b");
+    EXPECT_NE(closed.reason.find("was open to others; it is closed to them now"), std::string::npos)
+        << closed.reason;
+    ASSERT_EQ(lstat(info.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(readFile(info + "y.trashinfo"), record);
 }
 
 // The last press outlives the program: trashed by one process and undone by another, with every

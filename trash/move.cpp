@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <utility>
 
 #include "platform/text.h"
 #include "platform/trash_folders.h"
+#include "trash/proven.h"
 #include "trash/records.h"
 #include "trash/relocate.h"
 
@@ -240,7 +242,8 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
     const int folder = p.folder->get();
     // The record's name follows p.filesName, which a clash below may change.
     auto fail = [&](TrashStatus status, std::string why) {
-        if (const int error = can.dropRecord(p.filesName + kInfoSuffix); error != 0) {
+        if (const int error = can.dropRecord(p.filesName + kInfoSuffix, p.recordInode, p.content);
+            error != 0) {
             why += " (and its trash record could not be removed: " + errorText(error) + ")";
         }
         outcome.status = status;
@@ -250,16 +253,15 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         fail(TrashStatus::NotTried, {});
         return;
     }
-    const FailHook noHook;
-    const FailHook& hook = options.hooks != nullptr ? options.hooks->fail : noHook;
     std::string note;
     for (int attempt = 0;; ++attempt) {
-        const Relocation r = relocate(
-            folder, item.name, can.files.get(), p.filesName, p.inode, hook,
-            [&](const std::string& own) {
-                return can.journalMove(p.inode, own, item.folder->realPath() + "/" + item.name,
-                                       can.folder + "/files/" + p.filesName);
-            });
+        const Relocation r =
+            relocate(folder, item.name, can.files.get(), p.filesName, p.inode,
+                     [&](const std::string& ownFrom, const std::string& ownTo) {
+                         return can.journalMove(p.inode, ownFrom, ownTo,
+                                                item.folder->realPath() + "/" + item.name,
+                                                can.folder + "/files/" + p.filesName);
+                     });
         if (r.state == Relocation::Moved) {
             if (!r.strandedAs.empty()) {
                 note = "a file saved under its name while it moved is now at " +
@@ -281,11 +283,11 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
         }
         if (r.error == EEXIST && attempt < 3) {
             // A file of that name arrived in files/ meanwhile: take the next name.
-            can.dropRecord(p.filesName + kInfoSuffix);
+            can.dropRecord(p.filesName + kInfoSuffix, p.recordInode, p.content);
             ++p.clash;
             int error = reserve(can, item.name, p.filesName, p.clash, p.content);
             p.recordInode = can.lastRecordInode;
-            error = error != 0 ? error : can.sync(hook);
+            error = error != 0 ? error : can.sync();
             if (error != 0) {
                 outcome.status = TrashStatus::Failed;
                 outcome.reason = "cannot write to the trash: " + errorText(error);
@@ -301,6 +303,9 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
              r.error == kChanged ? kChangedReason : errorText(r.error));
         return;
     }
+    if (!can.note.empty()) {  // what its trash folder's clean-up left alone, said once
+        note += (note.empty() ? "" : "; ") + std::exchange(can.note, {});
+    }
     outcome.status = TrashStatus::Moved;
     outcome.reason = std::move(note);
     outcome.trashedAs = can.folder + "/files/" + p.filesName;
@@ -315,6 +320,7 @@ void Trash::moveFile(Batch& batch, size_t k, const TrashOptions& options) {
 
 std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,
                                          const TrashOptions& options) {
+    const HookScope hooks(options.hooks != nullptr ? &options.hooks->fail : nullptr);
     std::vector<TrashOutcome> outcomes(items.size());
     Batch batch{items, outcomes, {}, {}, {}};
     size_t size = kFirstBatch;
@@ -330,10 +336,8 @@ std::vector<TrashOutcome> Trash::moveAll(const std::vector<TrashItem>& items,
         }
         // Every record reaches the disk before its file moves.
         for (Batch::Pending& p : batch.pending) {
-            if (const int error =
-                    p.can->sync(options.hooks != nullptr ? options.hooks->fail : nullptr);
-                error != 0) {
-                p.can->dropRecord(p.filesName + kInfoSuffix);
+            if (const int error = p.can->sync(); error != 0) {
+                p.can->dropRecord(p.filesName + kInfoSuffix, p.recordInode, p.content);
                 outcomes[p.item].status = TrashStatus::Failed;
                 outcomes[p.item].reason = "cannot write to the trash: " + errorText(error);
                 p.can = nullptr;

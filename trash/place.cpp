@@ -152,9 +152,11 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
         Fd sharedFd(
             ::openat(topFd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         std::string ignored;
-        Fd mine = sharedFd.ok() ? openOwnFolder(sharedFd.get(), uid.c_str(), ignored) : Fd();
+        bool wasOpen = false;
+        Fd mine =
+            sharedFd.ok() ? openOwnFolder(sharedFd.get(), uid.c_str(), ignored, &wasOpen) : Fd();
         can->folder = can->topdir + "/.Trash/" + uid;
-        if (!mine.ok() || !can->open(mine.get(), ignored)) {
+        if (!mine.ok() || !can->open(mine.get(), ignored, wasOpen)) {
             can->files.reset();
             can->info.reset();
         }
@@ -163,8 +165,9 @@ TrashCan* Trash::canFor(int folder, const FolderRoute& route, std::string& relat
     if (!can->info.ok()) {
         const std::string name = ".Trash-" + uid;
         can->folder = can->topdir + "/" + name;
-        Fd mine = topFd.ok() ? openOwnFolder(topFd.get(), name.c_str(), reason) : Fd();
-        if (!mine.ok() || !can->open(mine.get(), reason)) {
+        bool wasOpen = false;
+        Fd mine = topFd.ok() ? openOwnFolder(topFd.get(), name.c_str(), reason, &wasOpen) : Fd();
+        if (!mine.ok() || !can->open(mine.get(), reason, wasOpen)) {
             reason = "cannot use the trash folder " + displayText(can->folder) + ": " +
                      (reason.empty() ? errorText(errno) : reason);
             return nullptr;

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "trash/proven.h"
 #include "trash/records.h"
 #include "trash/relocate.h"
 #include "trash/trash.h"
@@ -78,6 +79,12 @@ void openCan(const TrashOutcome& moved, Can& can) {
     if (can.can.files.ok()) {
         can.can.info = openPart(top.get(), "info", moved.info, can.reason);
     }
+    if (can.can.info.ok()) {
+        // Undo is a run like any other: what a killed move or Undo left is cleared up first.
+        can.can.filesId = moved.files;
+        can.can.infoId = moved.info;
+        can.can.clearDeadRuns();
+    }
 }
 
 constexpr size_t kBatch = 256;
@@ -91,20 +98,30 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
         out.reason = can.reason;
         return false;
     }
-    const std::string infoName = moved.trashedName + kInfoSuffix;
-    if (!sameRecord(can.can.info.get(), infoName, moved.recordInode, moved.record)) {
-        out.reason = "its trash record was removed or changed by another program";
-        return false;
-    }
-    struct stat st;
-    if (::fstatat(can.can.files.get(), moved.trashedName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        static_cast<uint64_t>(st.st_ino) != moved.inode) {
-        out.reason = "it is no longer in the trash";
-        return false;
-    }
     int error = 0;
     if (folder == nullptr) {
         folder = std::make_shared<Fd>(item.folder != nullptr ? openRoute(*item.folder, error) : -1);
+    }
+    const std::string infoName = moved.trashedName + kInfoSuffix;
+    const bool sameRecordNow =
+        sameRecord(can.can.info.get(), infoName, moved.recordInode, moved.record);
+    struct stat st;
+    const bool inTrash =
+        ::fstatat(can.can.files.get(), moved.trashedName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        Identity::of(st) == Identity{moved.files.device, moved.inode};
+    if (!sameRecordNow || !inTrash) {
+        // Put back by an Undo that was killed before it could say so; a record it left (where
+        // the clean-up could not run) goes too.
+        out.putBack =
+            !inTrash && folder->ok() &&
+            identityAt(folder->get(), item.name) == Identity{moved.files.device, moved.inode};
+        if (out.putBack && sameRecordNow) {
+            can.can.dropRecord(infoName, moved.recordInode, moved.record);
+        }
+        out.reason = out.putBack      ? ""
+                     : !sameRecordNow ? "its trash record was removed or changed by another program"
+                                      : "it is no longer in the trash";
+        return false;
     }
     if (!folder->ok()) {
         out.retry = true;  // still in the trash as it was
@@ -122,11 +139,11 @@ bool check(const TrashItem& item, const TrashOutcome& moved, Can& can, std::shar
 }
 
 void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int folder,
-                const FailHook& fail, const TrashHooks* hooks, PutBackOutcome& out) {
+                const TrashHooks* hooks, PutBackOutcome& out) {
     const Relocation r =
-        relocate(can.can.files.get(), moved.trashedName, folder, item.name, moved.inode, fail,
-                 [&](const std::string& own) {
-                     return can.can.journalMove(moved.inode, own,
+        relocate(can.can.files.get(), moved.trashedName, folder, item.name, moved.inode,
+                 [&](const std::string& ownFrom, const std::string& ownTo) {
+                     return can.can.journalMove(moved.inode, ownFrom, ownTo,
                                                 moved.trashFolder + "/files/" + moved.trashedName,
                                                 item.folder->realPath() + "/" + item.name);
                  });
@@ -154,8 +171,8 @@ void putOneBack(const TrashItem& item, const TrashOutcome& moved, Can& can, int 
         hooks->afterPutBack();
     }
     // A record left behind would name a file that is no longer in the trash.
-    const int error = removeRecordIfSame(can.can.info.get(), moved.trashedName + kInfoSuffix,
-                                         moved.recordInode, moved.record, fail);
+    const int error =
+        can.can.dropRecord(moved.trashedName + kInfoSuffix, moved.recordInode, moved.record);
     if (error != 0) {
         out.reason = error == kChanged
                          ? "its trash record was changed by another program and was left"
@@ -169,10 +186,10 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                                     const std::vector<TrashOutcome>& outcomes,
                                     const TrashOptions& options) {
     std::vector<PutBackOutcome> result(items.size());
+    // Before the cans, so that their journals' ends are asked too.
+    const HookScope hooks(options.hooks != nullptr ? &options.hooks->fail : nullptr);
     std::map<std::string, Can> cans;
     std::map<const FolderRoute*, std::shared_ptr<Fd>> folders;
-    const FailHook noHook;
-    const FailHook& fail = options.hooks != nullptr ? options.hooks->fail : noHook;
     const auto cancelled = [&] { return options.cancel != nullptr && options.cancel->load(); };
     struct Ready {
         size_t item;
@@ -201,7 +218,7 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
             }
         }
         for (auto& [path, can] : cans) {
-            if (const int e = can.can.syncJournal(fail); e != 0 && can.reason.empty()) {
+            if (const int e = can.can.syncJournal(); e != 0 && can.reason.empty()) {
                 can.reason = "cannot write to the trash: " + errorText(e);
             }
         }
@@ -214,8 +231,8 @@ std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                 result[r.item].reason = r.can->reason;
                 continue;
             }
-            putOneBack(items[r.item], outcomes[r.item], *r.can, r.folder->get(), fail,
-                       options.hooks, result[r.item]);
+            putOneBack(items[r.item], outcomes[r.item], *r.can, r.folder->get(), options.hooks,
+                       result[r.item]);
         }
     }
     if (options.progress) {

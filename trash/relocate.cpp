@@ -1,49 +1,22 @@
 #include "trash/relocate.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <random>
 
-#include "platform/fd.h"
 #include "platform/fs.h"
 
 namespace chronosift::trash {
 
+using platform::Identity;
+using platform::kChanged;
+
 namespace {
-
-// Makes the system call `syscall` (a callable returning 0 on success), unless the hook fails it
-// first. 0 or errno.
-template <typename Call>
-int call(const FailHook& fail, std::string_view name, Call syscall) {
-    const int injected = fail ? fail(name) : 0;
-    if (injected != 0) {
-        return injected;
-    }
-    return syscall() == 0 ? 0 : errno;
-}
-
-// What is at `name` in `folder`, or a zero identity when nothing is.
-platform::Identity identityAt(int folder, const std::string& name) {
-    struct stat st;
-    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-               ? platform::Identity::of(st)
-               : platform::Identity{};
-}
-
-bool isInode(int folder, const std::string& name, uint64_t inode) {
-    return identityAt(folder, name).inode == inode;
-}
 
 // The file at `name` in `folder` is not where it should be: back to `back`, or stranded.
 Relocation putBackOrStrand(int folder, const std::string& name, int backFolder,
-                           const std::string& back, int why, const FailHook& fail) {
+                           const std::string& back, int why) {
     Relocation r;
     r.error = why;
-    if (giveBack(folder, name, backFolder, back, fail) != 0) {
+    if (giveBack(folder, name, backFolder, back) != 0) {
         r.state = Relocation::Stranded;
         r.strandedIn = folder;
         r.strandedAs = name;
@@ -51,120 +24,67 @@ Relocation putBackOrStrand(int folder, const std::string& name, int backFolder,
     return r;
 }
 
-}  // namespace
-
-bool sameRecord(int info, const std::string& name, uint64_t inode, const std::string& content) {
-    // Never blocks on a FIFO or follows a link that someone put in the record's place.
-    const platform::Fd fd(
-        ::openat(info, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::geteuid() || static_cast<uint64_t>(st.st_ino) != inode ||
-        static_cast<size_t>(st.st_size) != content.size()) {
+// Takes `name` in `folder` off to the private `own` and unlinks it only as a second name of
+// what `kept` holds; anything else gets `name` back, or is stranded at `own`. False when a name
+// is left where it should not be (at `own`, or `name` could not be taken off).
+bool dropLinkProved(int folder, const std::string& name, const std::string& own, int keptFolder,
+                    const std::string& kept) {
+    if (takeOff(folder, name, own) != 0) {
         return false;
     }
-    std::string bytes(content.size() + 1, '\0');
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    return got == content.size() && bytes.compare(0, got, content) == 0;
+    const int error = dropSecondName(folder, own, keptFolder, kept);
+    return error == 0 || (error == kChanged && giveBack(folder, own, folder, name) == 0);
 }
 
-int giveBack(int folder, const std::string& name, int backFolder, const std::string& back,
-             const FailHook& fail) {
-    int error = fail ? fail("renameat2") : 0;
-    if (error == 0 &&
-        ::renameat2(folder, name.c_str(), backFolder, back.c_str(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-    }
-    if (error != EINVAL && error != ENOSYS) {
-        return error;
-    }
-    error = fail ? fail("linkat") : 0;
-    if (error == 0 && ::linkat(folder, name.c_str(), backFolder, back.c_str(), 0) != 0) {
-        error = errno;
-    }
-    if (error == 0) {
-        ::unlinkat(folder, name.c_str(), 0);
-        return 0;
-    }
-    // A file system with no links either: a plain rename, only while the name is still free.
-    struct stat st;
-    if (error != EEXIST && ::fstatat(backFolder, back.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-        errno == ENOENT) {
-        error = ::renameat(folder, name.c_str(), backFolder, back.c_str()) == 0 ? 0 : errno;
-    }
-    return error;
-}
-
-std::string privateName(std::string_view suffix) {
-    std::random_device device;
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, ".chronosift-%d-%08x%08x", static_cast<int>(::getpid()),
-                  device(), device());
-    return std::string(buffer).append(suffix);
-}
+}  // namespace
 
 Relocation relocate(int fromFolder, const std::string& from, int toFolder, const std::string& to,
-                    uint64_t inode, const FailHook& fail, const Announce& announce) {
+                    uint64_t inode, const Announce& announce) {
     Relocation r;
-    r.error = call(fail, "renameat2", [&] {
-        return ::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE);
-    });
+    r.error = moveNoReplace(fromFolder, from, toFolder, to);
     if (r.error == 0) {
         // Another file could have taken the name between the check and the rename.
-        if (isInode(toFolder, to, inode)) {
+        if (identityAt(toFolder, to).inode == inode) {
             r.state = Relocation::Moved;
             return r;
         }
-        return putBackOrStrand(toFolder, to, fromFolder, from, platform::kChanged, fail);
+        return putBackOrStrand(toFolder, to, fromFolder, from, kChanged);
     }
     if (r.error != EINVAL && r.error != ENOSYS) {
         return r;
     }
     // No rename that cannot replace here. A link cannot replace either: link the file to its new
     // name, check that it is the checked file, then take the old name off to a name of our own
-    // and check what came with it. A program that saved a new version to the old name meanwhile
-    // gets it back there; nothing is unlinked before it is proved to be the checked file, and at
-    // no moment is a name of ours the file's only one.
-    const std::string own = privateName(".moving");
-    if (announce && (r.error = announce(own)) != 0) {
+    // and unlink that only as a second name of what arrived. A program that saved a new version
+    // to the old name meanwhile gets it back there; nothing is unlinked before it is proved to be
+    // a second name, and at no moment is a name of ours the file's only one.
+    const std::string ownFrom = privateName(".moving"), ownTo = privateName(".moving");
+    if (announce && (r.error = announce(ownFrom, ownTo)) != 0) {
         return r;
     }
-    r.error = call(fail, "linkat",
-                   [&] { return ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0); });
+    r.error = addName(fromFolder, from, toFolder, to);
     if (r.error != 0) {
         return r;
     }
-    if (!isInode(toFolder, to, inode)) {
-        ::unlinkat(toFolder, to.c_str(), 0);  // another file took the name first: ours stays
-        r.error = platform::kChanged;
+    if (identityAt(toFolder, to).inode != inode) {
+        // The link is of another file, or another file took the new name since: ours stays.
+        r.error = kChanged;
+    } else if ((r.error = takeOff(fromFolder, from, ownFrom)) == 0) {
+        r.state = Relocation::Moved;
+        const int error = dropSecondName(fromFolder, ownFrom, toFolder, to);
+        // The checked file moved, but another took its old name just before we took that name
+        // off: it gets its name back.
+        if (error == kChanged && giveBack(fromFolder, ownFrom, fromFolder, from) != 0) {
+            r.strandedIn = fromFolder;
+            r.strandedAs = ownFrom;
+        }
         return r;
     }
-    r.error = call(fail, "rename",
-                   [&] { return ::renameat(fromFolder, from.c_str(), fromFolder, own.c_str()); });
-    if (r.error != 0) {
-        ::unlinkat(toFolder, to.c_str(), 0);  // the old name stays: as if nothing had moved
-        return r;
-    }
-    r.state = Relocation::Moved;
-    r.error = 0;
-    if (isInode(fromFolder, own, inode)) {
-        call(fail, "unlinkat", [&] { return ::unlinkat(fromFolder, own.c_str(), 0); });
-        return r;
-    }
-    // The checked file moved, but another took its old name just before we took that name off.
-    if (giveBack(fromFolder, own, fromFolder, from, fail) != 0) {
-        r.strandedIn = fromFolder;
-        r.strandedAs = own;
+    // The old name stays: as if nothing had moved, the new one goes once proved a second name.
+    if (!dropLinkProved(toFolder, to, ownTo, fromFolder, from)) {
+        r.state = Relocation::Stranded;
+        r.strandedIn = toFolder;
+        r.strandedAs = identityAt(toFolder, ownTo).inode != 0 ? ownTo : to;
     }
     return r;
 }
@@ -184,55 +104,59 @@ platform::Folder openParent(const std::string& path, std::string& name) {
 
 }  // namespace
 
-void finishMove(uint64_t inode, const std::string& own, const std::string& from,
-                const std::string& to) {
+void finishMove(uint64_t inode, const std::string& ownFrom, const std::string& ownTo,
+                const std::string& from, const std::string& to, const Identity& files) {
     std::string oldName, toName;
     const platform::Folder fromOpen = openParent(from, oldName);
     const platform::Folder toOpen = openParent(to, toName);
-    if (!fromOpen.isOpen() || !toOpen.isOpen() || inode == 0) {
-        return;
+    int error = 0;
+    if (!fromOpen.isOpen() || !toOpen.isOpen() || inode == 0 ||
+        (fromOpen.identity(error) != files && toOpen.identity(error) != files)) {
+        return;  // not a route through this trash folder: left alone
     }
     const int folder = fromOpen.fd(), toFolder = toOpen.fd();
-    // Names are the same file only on the same device: a folder may sit on another mount now.
-    const platform::Identity arrived = identityAt(toFolder, toName);
-    const bool reached = arrived.inode == inode;
-    if (const platform::Identity taken = identityAt(folder, own); taken.inode != 0) {
-        if (reached && taken == arrived) {
-            ::unlinkat(folder, own.c_str(), 0);  // a second name of a file that arrived
-        } else {
-            giveBack(folder, own, folder, oldName);
+    // Killed while undoing a link: the new name goes only as a second name of the old.
+    if (!ownTo.empty() && identityAt(toFolder, ownTo).inode != 0 &&
+        dropSecondName(toFolder, ownTo, folder, oldName) == kChanged) {
+        giveBack(toFolder, ownTo, toFolder, toName);
+    }
+    // Killed after the old name was taken off: that name goes only as a second name of what
+    // arrived; anything else (a version saved to the old name, or the file's only name left when
+    // the trash was emptied) gets the old name back.
+    if (identityAt(folder, ownFrom).inode != 0) {
+        if (dropSecondName(folder, ownFrom, toFolder, toName) == kChanged) {
+            giveBack(folder, ownFrom, folder, oldName);
         }
         return;
     }
-    if (!reached || identityAt(folder, oldName) != arrived) {
+    const Identity arrived = identityAt(toFolder, toName);
+    if (arrived.inode == 0 || identityAt(folder, oldName) != arrived) {
         return;  // it moved, or never left: nothing of the run is left here
     }
-    // Killed between the link and taking the old name off: the file has both names, and the
-    // one at `to` goes, taken off first so that a file put there meanwhile is never removed.
-    const std::string gone = privateName(".moving");
-    if (::renameat(toFolder, toName.c_str(), toFolder, gone.c_str()) != 0) {
-        return;
-    }
-    if (identityAt(toFolder, gone) == arrived && identityAt(folder, oldName) == arrived) {
-        ::unlinkat(toFolder, gone.c_str(), 0);
-    } else {
-        giveBack(toFolder, gone, toFolder, toName);
+    // Killed between the link and taking the old name off: the checked file finishes its move
+    // under the names announced; a link of another file is undone.
+    if (arrived.inode == inode) {
+        dropLinkProved(folder, oldName, ownFrom, toFolder, toName);
+    } else if (!ownTo.empty()) {
+        dropLinkProved(toFolder, toName, ownTo, folder, oldName);
     }
 }
 
 int removeRecordIfSame(int info, const std::string& name, uint64_t inode,
-                       const std::string& content, const FailHook& fail) {
-    const std::string own = privateName(".gone");
-    if (const int error =
-            call(fail, "rename", [&] { return ::renameat(info, name.c_str(), info, own.c_str()); });
-        error != 0) {
+                       const std::string& content,
+                       const std::function<int(const std::string& gone)>& announce) {
+    const std::string gone = privateName(".gone");
+    if (const int error = announce(gone); error != 0) {
         return error;
     }
-    if (sameRecord(info, own, inode, content)) {
-        return call(fail, "unlinkat", [&] { return ::unlinkat(info, own.c_str(), 0); });
+    if (const int error = takeOff(info, name, gone); error != 0) {
+        return error;
     }
-    giveBack(info, own, info, name, fail);
-    return platform::kChanged;
+    const int error = dropRecord(info, gone, inode, content);
+    if (error != 0) {
+        giveBack(info, gone, info, name);  // when the name is taken again, it stays where it is
+    }
+    return error;
 }
 
 }  // namespace chronosift::trash

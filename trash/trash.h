@@ -5,6 +5,8 @@
 // - records.h/.cpp: one trash folder in use: its records, the run's journal, dead-run clean-up;
 // - put_back.cpp: Undo, the reverse of a move, checked the same way;
 // - back_in_place.cpp: which moved files are back in their places already, whoever put them back.
+// - relocate.h/.cpp: one file's move between two folders, and finishing one a kill cut short;
+// - proven.h/.cpp: the only calls that unlink, rename or link, each proving what it acts on.
 //
 // Promises:
 // - A file either stays where it was or is in a trash folder's files/ with one whole record in
@@ -13,15 +15,22 @@
 //   no link followed and every folder checked, and the file must still have the identity it was
 //   listed with (time, size, inode, birth time where kept). Anything else stays and is reported
 //   as changed. After the move, what reached files/ must be that inode; on every path (the move,
-//   its fallback where the file system cannot rename without replacing, the move back, Undo) a
-//   name is only ever unlinked once it is proved to be the checked file (see relocate.h).
+//   its fallback where the file system cannot rename without replacing, the move back, Undo, the
+//   clean-up) a name is only ever unlinked once it is proved to be a second name of a file that
+//   keeps another, or a record with the bytes that were written (see proven.h).
 // - Nothing inside a trash folder is ever moved (a second guard beside the walk's).
 // - A record is written under a name no trash tool reads, then linked to its final name, so a
 //   tool sees a whole record or none; records reach the disk (one sync a batch) before their
-//   files move. A run killed half-way leaves records whose files never moved; the next run
-//   removes them (see records.h for how it tells a dead run from a live one). A move by link
-//   that a run was killed in (the fallback, into the trash or back) is finished or undone by the
-//   next run, so the file ends with one name, never a hidden second one.
+//   files move. Every private name a run makes is in its journal before it exists, so a run
+//   killed at any point (a move, Undo, or a clean-up) leaves nothing the next run that opens
+//   that trash folder cannot finish or undo: records whose files never moved or are back go, a
+//   move by link ends with the file under one name, never a hidden second one (see records.h).
+//   Undo clears up after dead runs first like a move, and takes a file that a killed Undo had
+//   already put back as put back.
+// - Nothing found inside a trash folder is trusted until proved: journals and records are read
+//   without blocking or following a link and only when they are regular files of the user's;
+//   a folder found open to others is closed to them and what was in it left alone, and said so
+//   in the reason of the first file moved there.
 // - A file on the mount of $XDG_DATA_HOME/Trash goes there, with an absolute Path=. Any other goes
 //   to its volume's $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else to
 //   $topdir/.Trash-$uid, with Path= relative to $topdir. $topdir is found by going up the real
@@ -91,9 +100,10 @@ TrashItem trashItemFor(const std::string& path);
 struct TrashHooks {
     // Before a file's folder is opened, with the file's path.
     std::function<void(const std::string& path)> beforeOpen;
-    // Before the system call `call` ("syncfs", "fdatasync", "renameat2", "rename", "linkat",
-    // "unlinkat"); a nonzero errno makes it fail so. Failing "renameat2" with EINVAL stands for a
-    // file system without a rename that cannot replace.
+    // Before every system call that changes the disk, `call` ("syncfs", "fdatasync", "renameat2",
+    // "rename", "linkat", "unlinkat"), the clean-up's and the journal's included; a nonzero errno
+    // makes it fail so. Failing "renameat2" with EINVAL stands for a file system without a rename
+    // that cannot replace. Asked on the thread that runs moveAll or putBack.
     std::function<int(std::string_view call)> fail;
     // In Undo, after a file is back in its folder and before its record is removed.
     std::function<void()> afterPutBack;
@@ -141,7 +151,8 @@ class Trash {
 // names, and removes their records; other outcomes are passed over. A file stays in the trash
 // when its place is taken, when its record was removed or changed by another program, when it
 // is no longer the file that was moved, or when its folder changed; the reason says which.
-// Nothing is ever replaced.
+// Nothing is ever replaced. Dead runs are cleared up first; a file a killed Undo had already put
+// back (the same inode in its place, none in files/) counts as put back.
 std::vector<PutBackOutcome> putBack(const std::vector<TrashItem>& items,
                                     const std::vector<TrashOutcome>& outcomes,
                                     const TrashOptions& options = {});
