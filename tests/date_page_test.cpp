@@ -21,11 +21,11 @@ class DatePageTest : public PagesFixture {
         ResultsModel& results = f2.results();
         new QAbstractItemModelTester(&results,
                                      QAbstractItemModelTester::FailureReportingMode::QtTest, &f2);
-        on<widgets::DatePicker>(f2, "DTPicker2")
-            ->setDate(QDate(2006, 7, 2));  // only its own picker counts
+        on<widgets::DatePicker>(f2, "DTPicker3")
+            ->setDate(QDate(2006, 6, 29));  // only its own picker counts
         for (const auto& [option, expected] :
              {std::pair{"Option1", "jul01"}, std::pair{"Option2", "jun29"},
-              std::pair{"Option3", "jun30"}}) {
+              std::pair{"Option3", "jun29"}}) {
             on<QRadioButton>(f2, option)->click();
             if (QString(option) == "Option2") {
                 on<widgets::DatePicker>(f2, "DTPicker2")->setDate(QDate(2006, 6, 30));
