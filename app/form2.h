@@ -108,7 +108,8 @@ class Form2 : public Page {
     bool busy_ = false;      // a trash operation is under way
     bool searched_ = false;  // "Find Results" was pressed
     uint64_t search_ = 0;    // counts the presses of "Find Results"
-    Criterion criterion_ = Criterion::After;  // what the last "Find Results" asked for
+    // What the last "Find Results" asked for.
+    Criterion criterion_ = Criterion::After;
     int64_t cutoff_ = 0;
     QAction* undoAction_;
     QAction* copyAction_;
