@@ -23,6 +23,8 @@ void Application::showForm2(IndexSnapshot index) {
         form2_->load(*form1_);
         connect(form2_.get(), &Form2::backRequested, this, &Application::back);
         connect(form2_.get(), &Form2::closed, this, &Application::end);
+        connect(form2_.get(), &Form2::indexRebuilt, this,
+                [this](IndexSnapshot index) { index_ = std::move(index); });
     }
     form2_->setIndex(index_);
     // The shown page takes the keyboard, so that it never stays with the hidden one.

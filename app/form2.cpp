@@ -12,9 +12,11 @@
 #include <QTimer>
 #include <QTreeView>
 #include <thread>
+#include <unordered_set>
 
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
+#include "index/build.h"
 #include "index/calendar.h"
 #include "platform/text.h"
 #include "search/find.h"
@@ -225,25 +227,30 @@ void Form2::findResults() {
         }
     }
     setMousePointer(kBusyPointer);
-    std::vector<FileId> ids;
     for (int i = 0; i < 3; ++i) {
-        if (!options_[i]->isChecked() || index_ == nullptr) {
-            continue;
+        if (options_[i]->isChecked()) {
+            static constexpr Criterion kCriteria[] = {Criterion::After, Criterion::Before,
+                                                      Criterion::On};
+            const QDate d = pickers_[i]->date();
+            criterion_ = kCriteria[i];
+            cutoff_ = dayNumber(
+                {d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
         }
-        static constexpr Criterion kCriteria[] = {Criterion::After, Criterion::Before,
-                                                  Criterion::On};
-        const QDate d = pickers_[i]->date();
-        const int64_t cutoff =
-            dayNumber({d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
-        ids = findMatches(*index_, kCriteria[i], cutoff, {.skip = trashed_.skipFor(index_)});
     }
     ++search_;
     searched_ = true;
     // A new search lists in index order again.
     const QSignalBlocker quiet(list_->header());
     list_->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    model_.setRows(index_, std::move(ids));
+    model_.setRows(index_, matches(index_));
     setMousePointer(kArrowPointer);
+}
+
+std::vector<FileId> Form2::matches(const IndexSnapshot& index) const {
+    if (index == nullptr) {
+        return {};
+    }
+    return findMatches(*index, criterion_, cutoff_, {.skip = trashed_.skipFor(index)});
 }
 
 void Form2::sendToTrash() {
@@ -316,8 +323,14 @@ void Form2::undoTrash() {
             });
         // The rows come back, checked, while the list still shows the search they were
         // trashed from.
-        model_.insertFiles(press->settleUndo(trashed_, index_, search_, model_.snapshot()));
+        std::vector<std::string> unlisted;
+        model_.insertFiles(
+            press->settleUndo(trashed_, index_, search_, model_.snapshot(), &unlisted));
         message = press->undoFailures();
+        if (!unlisted.empty()) {
+            const std::string why = listPutBack(unlisted);
+            message += (message.empty() || why.empty() ? "" : "\n\n") + why;
+        }
         if (const std::string kept = press->keep(); !kept.empty()) {
             message += (message.empty() ? "" : "\n\n") + std::string("The undo journal: ") + kept;
         }
@@ -335,6 +348,52 @@ void Form2::undoTrash() {
         widgets::showMessage(this, QString::fromStdString(message));
     }
     showUndoProblems(problems);
+}
+
+std::string Form2::listPutBack(const std::vector<std::string>& files) {
+    // A new build of the same rows, not an index patched with the files: patching would
+    // renumber the files after them, and every list and mark keyed on those numbers, while a
+    // build is what "Next" makes and is searched as any other. It runs as the Undo did, on
+    // another thread while the page waits (busy, so Find Results, Back, the trash and Undo do
+    // nothing; the progress dialog is modal), and the list's checks and order are read only once
+    // it is done, so nothing changes under it.
+    std::vector<std::string> rows;
+    for (const FileIndex::Row& row : index_->rows()) {
+        rows.push_back(row.text);
+    }
+    IndexSnapshot fresh;
+    setWindowTitle(QStringLiteral("Chronosift [ Indexing again to list the files put back ]"));
+    runWithProgress(QStringLiteral("Indexing again to list the files put back..."),
+                    index_->fileCount(),
+                    [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+                        BuildOptions options;
+                        options.cancel = &cancel;
+                        options.progress = [&](uint64_t n) { done = n; };
+                        fresh = buildIndex(rows, options);
+                    });
+    updateCaption();
+    if (fresh == nullptr) {
+        return "The files are back in place, but indexing again to list them was cancelled, so "
+               "the list stays as it was. Back, then Next, lists them.";
+    }
+    index_ = fresh;
+    emit indexRebuilt(index_);
+    if (!searched_) {
+        return {};
+    }
+    std::unordered_set<std::string> checked(files.begin(), files.end());
+    for (const int row : model_.checkedRows()) {
+        checked.insert(model_.snapshot()->path(model_.fileAt(row)));
+    }
+    ++search_;
+    model_.setRows(index_, matches(index_));
+    for (int row = 0; row < model_.rowCount(); ++row) {
+        if (checked.contains(index_->path(model_.fileAt(row)))) {
+            model_.setChecked(row, true);
+        }
+    }
+    model_.sort(list_->header()->sortIndicatorSection(), list_->header()->sortIndicatorOrder());
+    return {};
 }
 
 void Form2::runWithProgress(

@@ -9,6 +9,7 @@
 #include "index/file_index.h"
 #include "recycle/press.h"
 #include "recycle/recycling_bin.h"
+#include "search/day_rule.h"
 #include "search/export.h"
 #include "search/results_model.h"
 #include "trash/trash.h"
@@ -52,6 +53,8 @@ class Form2 : public Page {
   signals:
     void backRequested();
     void closed();
+    // The page built its index again (see listPutBack); the page flow keeps this one.
+    void indexRebuilt(chronosift::IndexSnapshot index);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -61,6 +64,13 @@ class Form2 : public Page {
   private:
     void optionClicked(int option);
     void findResults();
+    // The files of `index` the last "Find Results" asked for, those moved to the trash left out.
+    std::vector<FileId> matches(const IndexSnapshot& index) const;
+    // After an Undo put back `files`, which lie below the rows but which the index does not hold:
+    // builds the index again and, while a list is shown, runs its search again, the put-back
+    // files' rows checked and the other rows keeping their checks. Returns "", or why the index
+    // and the list stay as they were.
+    std::string listPutBack(const std::vector<std::string>& files);
     void sendToTrash();
     // Puts back the files of the newest press, of any window or script, that are not back yet.
     void undoTrash();
@@ -98,6 +108,9 @@ class Form2 : public Page {
     bool busy_ = false;      // a trash operation is under way
     bool searched_ = false;  // "Find Results" was pressed
     uint64_t search_ = 0;    // counts the presses of "Find Results"
+    // What the last "Find Results" asked for.
+    Criterion criterion_ = Criterion::After;
+    int64_t cutoff_ = 0;
     QAction* undoAction_;
     QAction* copyAction_;
     QAction* saveAction_;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace chronosift {
 
 TrashPress::TrashPress(IndexSnapshot searched, uint64_t search, std::vector<int> rows,
@@ -153,7 +155,8 @@ void TrashPress::findBack() {
 }
 
 std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSnapshot& current,
-                                           uint64_t search, const IndexSnapshot& shown) const {
+                                           uint64_t search, const IndexSnapshot& shown,
+                                           std::vector<std::string>* unlisted) const {
     std::vector<FileId> back;
     std::vector<std::string> backPaths;
     for (size_t i = 0; i < putBack_.size(); ++i) {
@@ -170,8 +173,18 @@ std::vector<FileId> TrashPress::settleUndo(TrashedFiles& trashed, const IndexSna
     // Every snapshot this page may search again lists them: the current one, and the one shown
     // (a press from disk knows no snapshot of its own).
     for (const IndexSnapshot* index : {&current, &shown}) {
-        if (*index != nullptr && *index != searched_) {
-            trashed.markPaths(*index, backPaths, false);
+        if (*index == nullptr || *index == searched_) {
+            continue;
+        }
+        const std::vector<std::string> unheld = trashed.markPaths(*index, backPaths, false);
+        if (index != &current || unlisted == nullptr) {
+            continue;
+        }
+        for (const std::string& p : unheld) {
+            const auto below = [&p](const FileIndex::Row& row) { return p.starts_with(row.text); };
+            if (std::any_of(current->rows().begin(), current->rows().end(), below)) {
+                unlisted->push_back(p);
+            }
         }
     }
     if (search != search_ || shown != searched_) {

@@ -52,9 +52,12 @@ class TrashPress {
     // After undo: unmarks the files that came back, and returns those that may come back as
     // rows, each once (while `trashed` still hides it): only while the list still shows the
     // search they were trashed from (`search`, `shown`); a list of another search may not match
+    // them. `unlisted`, when given, gets the files that came back below a row of `current` but
+    // that it does not hold (they were in the trash when it was built): only a new build lists
     // them.
     std::vector<FileId> settleUndo(TrashedFiles& trashed, const IndexSnapshot& current,
-                                   uint64_t search, const IndexSnapshot& shown) const;
+                                   uint64_t search, const IndexSnapshot& shown,
+                                   std::vector<std::string>* unlisted = nullptr) const;
     // One message naming the files that stayed in the trash, or "" when none did.
     std::string undoFailures() const;
     // After undo: each file's path and what became of it, in press order.

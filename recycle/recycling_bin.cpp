@@ -132,10 +132,10 @@ void TrashedFiles::mark(const IndexSnapshot& index, FileId file, bool on) {
     }
 }
 
-void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths,
-                             bool on) {
+std::vector<std::string> TrashedFiles::markPaths(const IndexSnapshot& index,
+                                                 const std::vector<std::string>& paths, bool on) {
     if (index == nullptr || paths.empty() || index->fileCount() == 0) {
-        return;
+        return paths;
     }
     std::unordered_map<std::string, FolderId> folders;
     std::string path;
@@ -147,20 +147,26 @@ void TrashedFiles::markPaths(const IndexSnapshot& index, const std::vector<std::
         }
     }
     std::vector<bool>& bits = bitsFor(index);
+    std::vector<std::string> unheld;
     for (const std::string& p : paths) {
         const size_t slash = p.rfind('/');
         const auto it = folders.find(p.substr(0, slash));
-        if (slash == std::string::npos || it == folders.end()) {
-            continue;
-        }
-        const FileIndex::Folder& folder = index->folder(it->second);
-        const std::string_view name = std::string_view(p).substr(slash + 1);
-        for (uint32_t i = 0; i < folder.fileCount; ++i) {
-            if (folder.fileName(i) == name) {
-                bits[folder.firstFile + i] = on;
+        bool held = false;
+        if (slash != std::string::npos && it != folders.end()) {
+            const FileIndex::Folder& folder = index->folder(it->second);
+            const std::string_view name = std::string_view(p).substr(slash + 1);
+            for (uint32_t i = 0; i < folder.fileCount; ++i) {
+                if (folder.fileName(i) == name) {
+                    bits[folder.firstFile + i] = on;
+                    held = true;
+                }
             }
         }
+        if (!held) {
+            unheld.push_back(p);
+        }
     }
+    return unheld;
 }
 
 const std::vector<bool>* TrashedFiles::skipFor(const IndexSnapshot& index) const {

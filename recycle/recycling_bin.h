@@ -42,9 +42,10 @@ class TrashedFiles {
   public:
     // `on` false: the file is back, and searches list it again.
     void mark(const IndexSnapshot& index, FileId file, bool on = true);
-    // Marks files of `index` by their paths; for an index built before they were moved.
-    void markPaths(const IndexSnapshot& index, const std::vector<std::string>& paths,
-                   bool on = true);
+    // Marks files of `index` by their paths; for an index built before they were moved. Returns
+    // the paths it holds no file for (every one when `index` is null).
+    std::vector<std::string> markPaths(const IndexSnapshot& index,
+                                       const std::vector<std::string>& paths, bool on = true);
     // The bits for `index`, or null when none of its files was moved.
     const std::vector<bool>* skipFor(const IndexSnapshot& index) const;
 

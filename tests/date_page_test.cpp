@@ -21,11 +21,11 @@ class DatePageTest : public PagesFixture {
         ResultsModel& results = f2.results();
         new QAbstractItemModelTester(&results,
                                      QAbstractItemModelTester::FailureReportingMode::QtTest, &f2);
-        on<widgets::DatePicker>(f2, "DTPicker2")
-            ->setDate(QDate(2006, 7, 2));  // only its own picker counts
+        on<widgets::DatePicker>(f2, "DTPicker3")
+            ->setDate(QDate(2006, 6, 29));  // only its own picker counts
         for (const auto& [option, expected] :
              {std::pair{"Option1", "jul01"}, std::pair{"Option2", "jun29"},
-              std::pair{"Option3", "jun30"}}) {
+              std::pair{"Option3", "jun29"}}) {
             on<QRadioButton>(f2, option)->click();
             if (QString(option) == "Option2") {
                 on<widgets::DatePicker>(f2, "DTPicker2")->setDate(QDate(2006, 6, 30));
@@ -432,10 +432,13 @@ class DatePageTest : public PagesFixture {
 
     // Undo agrees with the disk: a damaged journal is said at once; a press that moves nothing
     // leaves the last press's Undo; files that chronosift-find put back are back here too, rows
-    // and all, without a word, and later searches list them.
+    // and all, without a word, and later searches list them; so are files it moved before the
+    // index was built, once this window puts them back.
     void undoAgreesWithTheDisk() {
         const std::string root = tmp_->path() + "/files", state = tmp_->path() + "/state";
         testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
+        const std::vector<std::string> env{"XDG_DATA_HOME=" + tmp_->path() + "/data",
+                                           "XDG_STATE_HOME=" + state};
         makeDir(root);
         for (const char* name : {"a", "b", "c"}) {
             testsupport::makeFile(root + "/" + name, 978307200);
@@ -474,9 +477,7 @@ class DatePageTest : public PagesFixture {
             if (partial) {
                 testsupport::makeFile(root + "/b", 978307200, "taken");
             }
-            const auto undone = testsupport::runProgram(
-                {CHRONOSIFT_FIND, "--undo-last"},
-                {"XDG_DATA_HOME=" + tmp_->path() + "/data", "XDG_STATE_HOME=" + state});
+            const auto undone = testsupport::runProgram({CHRONOSIFT_FIND, "--undo-last"}, env);
             QCOMPARE(undone.exitCode, partial ? 1 : 0);
             if (partial) {
                 ::unlink((root + "/b").c_str());
@@ -489,6 +490,23 @@ class DatePageTest : public PagesFixture {
             press(f2, "Check1");
             QCOMPARE(results.rowCount(), 2);
         }
+        makeDir(root + "/sub");
+        testsupport::makeFile(root + "/sub/d", 978307200);
+        QCOMPARE(testsupport::runProgram(
+                     {CHRONOSIFT_FIND, "--before", "2010-01-01", "--trash", root + "/sub"}, env)
+                     .exitCode,
+                 0);
+        press(f2, "Check2");
+        next();
+        press(f2, "Check1");
+        results.setChecked(0, true);
+        QVERIFY(f2.undoAction()->isEnabled());
+        f2.undoAction()->trigger();
+        QCOMPARE(results.checkedRows(), (std::vector<int>{0, 2}));
+        QVERIFY(results.snapshot()->path(results.fileAt(2)).ends_with("/sub/d"));
+        press(f2, "Check1");
+        QCOMPARE(results.rowCount(), 3);
+        QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join("\n")));
     }
 
     // However the text is reached (a click anywhere in it, a triple-click, Ctrl+A, Tab, a

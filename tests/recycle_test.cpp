@@ -123,7 +123,8 @@ TEST(TrashedFilesTest, MarksByIdAndByPathAndForgetsDeadSnapshots) {
     EXPECT_TRUE((*trashed.skipFor(first))[0]);
     EXPECT_EQ(trashed.skipFor(second), nullptr);
 
-    trashed.markPaths(second, {tmp / "d/c", tmp / "nowhere/x"});
+    EXPECT_EQ(trashed.markPaths(second, {tmp / "d/c", tmp / "nowhere/x"}),
+              std::vector<std::string>{tmp / "nowhere/x"});
     const auto* bits = trashed.skipFor(second);
     ASSERT_NE(bits, nullptr);
     for (FileId id = 0; id < second->fileCount(); ++id) {
