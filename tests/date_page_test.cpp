@@ -250,6 +250,8 @@ class DatePageTest : public PagesFixture {
         dialog.ignoreCaseField()->setChecked(false);
         QCOMPARE(dialog.rule().pattern, std::string("*~.bak"));
         QVERIFY(!dialog.rule().ignoreCase);
+        dialog.patternField()->clear();  // an emptied field means every name
+        QCOMPARE(dialog.rule().pattern, std::string("*"));
         // Chosen by what the user reads.
         for (const auto& [bound, size, unit, bytes] :
              {std::tuple{"at least", 1.5, "KB", 1500}, std::tuple{"at most", 1.5, "GB", 1500000000},

@@ -99,11 +99,18 @@ TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
     makeFile(tmp / odd, utcTime(2005, 5, 5, 5, 6, 7));
     makeFile(tmp / "midnight", utcTime(2005, 5, 6));
     makeFile(tmp / "new", utcTime(2020, 1, 1));
-    auto nul = runProgram({kFind, "--before", "2010-01-01", "-0", tmp.path()}, {"TZ=UTC"});
-    EXPECT_EQ(nul.exitCode, 0);
-    auto entries = lines(nul.out, '\0');
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{tmp / odd, tmp / "midnight"}));
+    for (const std::vector<std::string> nulOption :
+         {std::vector<std::string>{"-0"}, {"--format", "null"}}) {
+        std::vector<std::string> args = {kFind, "--before", "2010-01-01"};
+        args.insert(args.end(), nulOption.begin(), nulOption.end());
+        args.push_back(tmp.path());
+        const auto nul = runProgram(args, {"TZ=UTC"});
+        EXPECT_EQ(nul.exitCode, 0);
+        auto entries = lines(nul.out, '\0');
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, (std::vector<std::string>{tmp / odd, tmp / "midnight"}))
+            << nulOption.back();
+    }
 
     auto longForm = runProgram({kFind, "--on", "2005-05-06", "--long", tmp.path()}, {"TZ=UTC"});
     EXPECT_EQ(longForm.out, tmp / "midnight\t2005-05-06\n");
