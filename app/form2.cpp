@@ -129,11 +129,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     connect(saveAction_, &QAction::triggered, this, &Form2::saveListAs);
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
     connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
-            [this](int column, Qt::SortOrder order) {
-                setMousePointer(kBusyPointer);
-                model_.sort(column, order);
-                setMousePointer(kArrowPointer);
-            });
+            [this](int column, Qt::SortOrder order) { sortList(column, order); });
 }
 
 QWidget* Form2::firstFocus() const {
@@ -181,15 +177,13 @@ void Form2::findResults() {
     if (busy_) {
         return;
     }
-    // The search over a million entries takes milliseconds on this thread, so no input can
-    // reach the page while it runs.
     for (int i = 0; i < 3; ++i) {
         if (options_[i]->isChecked() && !pickers_[i]->commit()) {
             return;  // the picker said why and shows the date it kept; no search with another
         }
     }
-    setMousePointer(kBusyPointer);
     std::vector<FileId> ids;
+    bool cancelled = false;
     for (int i = 0; i < 3; ++i) {
         if (!options_[i]->isChecked() || index_ == nullptr) {
             continue;
@@ -199,8 +193,17 @@ void Form2::findResults() {
         const QDate d = pickers_[i]->date();
         const int64_t cutoff =
             dayNumber({d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
-        ids = findMatches(*index_, kCriteria[i], cutoff, {.skip = trashed_.skipFor(index_)});
+        // Ten million files take a moment: searched off this thread, the page still drawn.
+        const std::vector<bool>* skip = trashed_.skipFor(index_);
+        runOffThread(QStringLiteral("Searching..."), [&](const std::atomic<bool>& cancel) {
+            ids = findMatches(*index_, kCriteria[i], cutoff, {.cancel = &cancel, .skip = skip});
+            cancelled = cancel;
+        });
     }
+    if (cancelled) {
+        return;  // the list stays as it was
+    }
+    setMousePointer(kBusyPointer);
     ++search_;
     searched_ = true;
     // A new search lists in index order again.
