@@ -279,29 +279,17 @@ void ResultsModel::sizesOf(const std::vector<int>& rows, uint64_t& bytes, uint64
         }
         return;
     }
-    // Many rows: their files marked, then every folder read once, in order, rather than a
-    // search of the folders for each row. A file is listed in one row at most.
-    std::vector<uint64_t> marked((index_->fileCount() + 63) / 64, 0);
-    std::vector<uint64_t> markedChecked(marked.size(), 0);
-    for (const int row : rows) {
-        const FileId id = ids_[static_cast<size_t>(row)];
-        marked[id >> 6] |= uint64_t{1} << (id & 63);
-        if (isChecked(row)) {
-            markedChecked[id >> 6] |= uint64_t{1} << (id & 63);
-            ++checked;
-        }
+    // Many rows: taken in file id order, so that every folder is passed once, in step, rather
+    // than searched for each row.
+    std::vector<FileId> gone(rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+        gone[k] = ids_[static_cast<size_t>(rows[k])];
     }
-    for (FolderId folder = 0; folder < index_->folderCount(); ++folder) {
+    FolderId folder = 0;
+    for (const auto& [id, k] : rowsById(gone)) {
+        folder = index_->folderFrom(folder, id);
         const FileIndex::Folder& f = index_->folder(folder);
-        for (uint32_t i = 0; i < f.fileCount; ++i) {
-            const FileId id = f.firstFile + i;
-            const uint64_t bit = uint64_t{1} << (id & 63);
-            if ((marked[id >> 6] & bit) != 0) {
-                const uint64_t size = f.fileSize(i);
-                bytes += size;
-                checkedBytes += (markedChecked[id >> 6] & bit) != 0 ? size : 0;
-            }
-        }
+        add(rows[k], f.fileSize(id - f.firstFile));
     }
 }
 
