@@ -425,7 +425,9 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex& idx) const {
     if (!idx.isValid()) {
         return Qt::NoItemFlags;
     }
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // A flat list: saying so spares a tree view asking each row for children when it lays out
+    // or refreshes millions of them.
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     if (idx.column() == 0) {
         f |= Qt::ItemIsUserCheckable;
     }
