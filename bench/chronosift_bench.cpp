@@ -588,18 +588,22 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: chronosift-bench [--cold] DIR [--files N] [--runs R] "
-                     "[--trash-files N]\n");
+                     "[--trash-files N] [--others 0]\n");
         return 2;
     }
     std::string base = argv[1];
     uint64_t files = 1000000;
     int runs = 3;
     int trashFiles = 10000;
+    bool others = true;  // find and fd beside chronosift; 0 leaves them out (at 10 M files they
+                         // take many minutes)
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--files") {
             files = std::strtoull(argv[i + 1], nullptr, 10);
         } else if (std::string(argv[i]) == "--trash-files") {
             trashFiles = std::atoi(argv[i + 1]);
+        } else if (std::string(argv[i]) == "--others") {
+            others = std::atoi(argv[i + 1]) != 0;
         } else if (std::string(argv[i]) == "--runs") {
             runs = std::max(1, std::atoi(argv[i + 1]));
         }
@@ -654,8 +658,10 @@ int main(int argc, char** argv) {
     const Run emptyRun = runChild({self, "--measure", empty}, true);
     // Warm the cache, then measure.
     runChild(ours, false);
-    runChild(findCmd, false);
-    runChild(fdCmd, false);
+    if (others) {
+        runChild(findCmd, false);
+        runChild(fdCmd, false);
+    }
     std::vector<double> oursWall, oursBuild, oursSearch, oursPress, oursCheckAll, findWall, fdWall;
     size_t modelBytes = 0;
     long peakKb = 0;
@@ -675,6 +681,9 @@ int main(int argc, char** argv) {
         oursBuild.push_back(build);
         oursSearch.push_back(search);
         peakKb = std::max(peakKb, o.maxRssKb);
+        if (!others) {
+            continue;
+        }
         const Run fr = runChild(findCmd, false);
         findWall.push_back(fr.wallMs);
         findLines = fr.lines;
@@ -688,7 +697,8 @@ int main(int argc, char** argv) {
     const Run sorted = runChild(sorting, true);
     const std::string listSteps = sorted.out.substr(sorted.out.find('\n') + 1);
 
-    const double ours_ = median(oursWall), fd_ = median(fdWall), find_ = median(findWall);
+    const double ours_ = median(oursWall);
+    const double fd_ = others ? median(fdWall) : 0, find_ = others ? median(findWall) : 0;
     const double perFile =
         indexed > 0 ? static_cast<double>(peakKb - emptyRun.maxRssKb) * 1024.0 / indexed : 0.0;
     std::printf("tree: %s, %llu files made, %llu indexed, %ld online cores\n", tree.c_str(),
@@ -699,12 +709,14 @@ int main(int argc, char** argv) {
         "  chronosift  %8.1f ms wall (build %.1f ms + search %.1f ms in process), "
         "%llu matches\n",
         ours_, median(oursBuild), median(oursSearch), static_cast<unsigned long long>(found));
-    std::printf("  fdfind      %8.1f ms wall, %llu lines\n", fd_,
-                static_cast<unsigned long long>(fdLines));
-    std::printf("  find        %8.1f ms wall, %llu lines\n", find_,
-                static_cast<unsigned long long>(findLines));
-    std::printf("ratios (whole process wall time): chronosift/fd %.2f, chronosift/find %.2f\n",
-                ours_ / fd_, ours_ / find_);
+    if (others) {
+        std::printf("  fdfind      %8.1f ms wall, %llu lines\n", fd_,
+                    static_cast<unsigned long long>(fdLines));
+        std::printf("  find        %8.1f ms wall, %llu lines\n", find_,
+                    static_cast<unsigned long long>(findLines));
+        std::printf("ratios (whole process wall time): chronosift/fd %.2f, chronosift/find %.2f\n",
+                    ours_ / fd_, ours_ / find_);
+    }
     std::printf(
         "memory: peak RSS %ld KiB, empty run %ld KiB, %.1f bytes per indexed file "
         "(index itself %.1f bytes per file)\n",
