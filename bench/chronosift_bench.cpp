@@ -27,12 +27,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QTableView>
 #include <QTreeView>
 
 #include "index/build.h"
@@ -176,10 +179,21 @@ int measure(const std::string& dir, bool sortTimes) {
         char name[] = "chronosift-bench";
         char* argv[] = {name, nullptr};
         QApplication app(argc, argv);
-        QTreeView view;
-        view.setRootIsDecorated(false);
-        view.setUniformRowHeights(true);
-        view.setItemsExpandable(false);
+        // CHRONOSIFT_BENCH_VIEW=table puts a table view in the tree view's place, to compare.
+        const char* kind = std::getenv("CHRONOSIFT_BENCH_VIEW");
+        std::unique_ptr<QAbstractItemView> owned;
+        if (kind != nullptr && std::string(kind) == "table") {
+            auto* table = new QTableView;
+            table->verticalHeader()->hide();
+            owned.reset(table);
+        } else {
+            auto* tree = new QTreeView;
+            tree->setRootIsDecorated(false);
+            tree->setUniformRowHeights(true);
+            tree->setItemsExpandable(false);
+            owned.reset(tree);
+        }
+        QAbstractItemView& view = *owned;
         view.setSelectionMode(QAbstractItemView::ExtendedSelection);
         view.setSelectionBehavior(QAbstractItemView::SelectRows);
         view.resize(800, 400);
