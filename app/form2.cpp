@@ -130,11 +130,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     connect(saveAction_, &QAction::triggered, this, &Form2::saveListAs);
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
     connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
-            [this](int column, Qt::SortOrder order) {
-                setMousePointer(kBusyPointer);
-                model_.sort(column, order);
-                setMousePointer(kArrowPointer);
-            });
+            [this](int column, Qt::SortOrder order) { sortList(column, order); });
 }
 
 QWidget* Form2::firstFocus() const {
@@ -219,30 +215,45 @@ void Form2::findResults() {
     if (busy_) {
         return;
     }
-    // The search over a million entries takes milliseconds on this thread, so no input can
-    // reach the page while it runs.
     for (int i = 0; i < 3; ++i) {
         if (options_[i]->isChecked() && !pickers_[i]->commit()) {
             return;  // the picker said why and shows the date it kept; no search with another
         }
     }
-    setMousePointer(kBusyPointer);
+    Criterion criterion = criterion_;
+    int64_t cutoff = cutoff_;
     for (int i = 0; i < 3; ++i) {
         if (options_[i]->isChecked()) {
             static constexpr Criterion kCriteria[] = {Criterion::After, Criterion::Before,
                                                       Criterion::On};
             const QDate d = pickers_[i]->date();
-            criterion_ = kCriteria[i];
-            cutoff_ = dayNumber(
+            criterion = kCriteria[i];
+            cutoff = dayNumber(
                 {d.year(), static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day())});
         }
     }
+    // Ten million files take a moment: searched off this thread, the page still drawn.
+    std::vector<FileId> ids;
+    bool cancelled = false;
+    if (index_ != nullptr) {
+        const std::vector<bool>* skip = trashed_.skipFor(index_);
+        runOffThread(QStringLiteral("Searching..."), [&](const std::atomic<bool>& cancel) {
+            ids = findMatches(*index_, criterion, cutoff, {.cancel = &cancel, .skip = skip});
+            cancelled = cancel;
+        });
+    }
+    if (cancelled) {
+        return;  // the list, and the search it shows, stay as they were
+    }
+    criterion_ = criterion;
+    cutoff_ = cutoff;
+    setMousePointer(kBusyPointer);
     ++search_;
     searched_ = true;
     // A new search lists in index order again.
     const QSignalBlocker quiet(list_->header());
     list_->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    model_.setRows(index_, matches(index_));
+    model_.setRows(index_, std::move(ids));
     setMousePointer(kArrowPointer);
 }
 

@@ -86,6 +86,11 @@ class Form2 : public Page {
     void runWithProgress(
         const QString& text, size_t count,
         const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
+    // Runs `work` on another thread with the rows held still (no check or row changes, no other
+    // long step) and the page answering meanwhile. `work` gets a cancel flag.
+    void runOffThread(const QString& text, const std::function<void(const std::atomic<bool>&)>& work);
+    // A header click: the order worked out off this thread, then the rows put in it.
+    void sortList(int column, Qt::SortOrder order);
     void toggleSelected();
     void showListMenu(const QPoint& at);
     // Opens the row's file, or shows it in its folder; a message says why when neither works.

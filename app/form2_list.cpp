@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QTreeView>
 #include <QUrl>
 
@@ -109,9 +111,17 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
                                          ". No row was changed."));
         return;
     }
-    setMousePointer(kBusyPointer);
-    const size_t changed = model_.setCheckedMatching(rule, check);
-    setMousePointer(kArrowPointer);
+    ResultsModel::CheckPlan plan;
+    bool cancelled = false;
+    runOffThread(QStringLiteral("Checking the matching rows..."),
+                 [&](const std::atomic<bool>& cancel) {
+                     plan = model_.planMatching(rule, check);
+                     cancelled = cancel;
+                 });
+    if (cancelled) {
+        return;
+    }
+    const size_t changed = model_.applyMatching(plan);
     if (changed == 0) {
         const bool sized = rule.atLeast || rule.atMost;
         widgets::showMessage(
@@ -120,6 +130,45 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
                                    " matches " + quoted + (sized ? " with the size given" : "") +
                                    ", so none was " + (check ? "checked." : "unchecked.")));
     }
+}
+
+void Form2::runOffThread(const QString& text,
+                         const std::function<void(const std::atomic<bool>&)>& work) {
+    busy_ = true;
+    model_.setLocked(true);
+    setMousePointer(kBusyPointer);
+    runWithProgress(text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) {
+        work(cancel);
+    });
+    setMousePointer(kArrowPointer);
+    model_.setLocked(false);
+    busy_ = false;
+}
+
+void Form2::sortList(int column, Qt::SortOrder order) {
+    if (busy_) {
+        // Another long step holds the rows: the header goes back to the order they have.
+        const QSignalBlocker quiet(list_->header());
+        list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
+        return;
+    }
+    if (!model_.sortChanges(column, order)) {
+        return;
+    }
+    std::vector<uint32_t> from;
+    bool cancelled = false;
+    runOffThread(QStringLiteral("Sorting..."), [&](const std::atomic<bool>& cancel) {
+        from = model_.orderBy(column, order);
+        cancelled = cancel;
+    });
+    if (cancelled) {
+        const QSignalBlocker quiet(list_->header());
+        list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
+        return;
+    }
+    setMousePointer(kBusyPointer);
+    model_.applyOrder(column, order, from);
+    setMousePointer(kArrowPointer);
 }
 
 void Form2::openRow(const QModelIndex& row, bool containingFolder) {

@@ -46,8 +46,9 @@ class IndexBuilder {
           // Folders waiting for their subfolders hold descriptors; past this many, subfolders
           // are reopened from the row instead.
           openBudget_(std::max<size_t>(64, platform::raiseOpenFileLimit() / 2)) {
-        const unsigned n =
-            std::clamp(options.threads != 0 ? options.threads : kDefaultThreads, 1u, 256u);
+        const unsigned n = options.threads != 0 ? std::clamp(options.threads, 1u, kMaxThreads)
+                                                : kMaxThreads;
+        // Workers hold nothing until their thread first reads a folder.
         for (unsigned i = 0; i < n; ++i) {
             workers_.push_back(std::make_unique<Worker>());
         }
@@ -78,7 +79,7 @@ class IndexBuilder {
     }
 
   private:
-    static constexpr unsigned kDefaultThreads = 16;
+    static constexpr unsigned kMaxThreads = 256;
 
     bool cancelled() const {
         return options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
@@ -133,12 +134,24 @@ class IndexBuilder {
 
         rowRoot_ = root;
         rowRootId_ = rootId;
+        walk::ThreadTuner tuner =
+            options_.threads != 0
+                ? walk::ThreadTuner(std::clamp(options_.threads, 1u, kMaxThreads))
+                : walk::ThreadTuner(root->folder.storage(), platform::usableProcessors());
+        pool_->setThreads(tuner.threads());
         std::vector<walk::Task> first{{rootId, nullptr}};
         pool_->push(first);
-        pool_->wait([this] { reportProgress(); });
+        pool_->wait([&](size_t waiting) {
+            pool_->setThreads(tuner.observe(pool_->done(), std::chrono::steady_clock::now(),
+                                            waiting >= pool_->threads()));
+            reportProgress();
+        });
         rowRoot_.reset();
         for (auto& w : workers_) {
             w->releaseScratch();
+        }
+        if (cancelled()) {
+            return;  // no index comes of it, so its order does not matter
         }
         placeInIndexOrder(rootId);
     }

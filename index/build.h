@@ -28,8 +28,8 @@ struct BuildOptions {
     // `progressInterval`, and once more at the end.
     std::function<void(uint64_t files)> progress;
     std::chrono::milliseconds progressInterval{100};
-    // Threads that read folders; 0 means the default of 16, which keeps a cold disk's queue
-    // full whatever the number of cores.
+    // Threads that read folders; 0 lets the walk choose for each row from the processors, the
+    // kind of file system and the pace it reads at (see walk::ThreadTuner).
     unsigned threads = 0;
     // Called on a reading thread after a folder's entries are read and before their times are,
     // with the folder's path. Tests use it to change the folder in that window.

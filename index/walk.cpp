@@ -1,16 +1,13 @@
 #include "index/walk.h"
 
+#include <algorithm>
 #include <string>
 
 namespace chronosift::walk {
 
-Pool::Pool(unsigned threads, std::function<void(unsigned, Task)> run,
+Pool::Pool(unsigned maxThreads, std::function<void(unsigned, Task)> run,
            const std::atomic<bool>* cancel)
-    : run_(std::move(run)), cancel_(cancel) {
-    for (unsigned i = 0; i < threads; ++i) {
-        threads_.emplace_back([this, i] { loop(i); });
-    }
-}
+    : run_(std::move(run)), cancel_(cancel), max_(std::max(1u, maxThreads)) {}
 
 Pool::~Pool() {
     {
@@ -23,6 +20,20 @@ Pool::~Pool() {
     }
 }
 
+void Pool::setThreads(unsigned n) {
+    n = std::clamp(n, 1u, max_);
+    while (threads_.size() < n) {
+        const auto i = static_cast<unsigned>(threads_.size());
+        threads_.emplace_back([this, i] { loop(i); });
+    }
+    const unsigned old = limit_.exchange(n);
+    if (n > old) {
+        // Taken under the lock, so that no worker checks its place and then misses the call.
+        std::lock_guard lock(mutex_);
+        workCv_.notify_all();
+    }
+}
+
 void Pool::push(std::vector<Task>& tasks) {
     const size_t n = tasks.size();
     {
@@ -32,14 +43,13 @@ void Pool::push(std::vector<Task>& tasks) {
         }
     }
     tasks.clear();
-    if (n > 1) {
+    // All wake, since a parked worker must not take the only call.
+    if (n > 0) {
         workCv_.notify_all();
-    } else if (n == 1) {
-        workCv_.notify_one();
     }
 }
 
-void Pool::wait(const std::function<void()>& tick) {
+void Pool::wait(const std::function<void(size_t)>& tick) {
     std::unique_lock lock(mutex_);
     while (!tasks_.empty() || active_ > 0) {
         doneCv_.wait_for(lock, std::chrono::milliseconds(20));
@@ -47,8 +57,9 @@ void Pool::wait(const std::function<void()>& tick) {
             tasks_.clear();
         }
         if (tick) {
+            const size_t waiting = tasks_.size();
             lock.unlock();
-            tick();
+            tick(waiting);
             lock.lock();
         }
     }
@@ -60,7 +71,9 @@ void Pool::loop(unsigned worker) {
         Task task;
         {
             std::unique_lock lock(mutex_);
-            workCv_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
+            workCv_.wait(lock, [&] {
+                return stop_ || (!tasks_.empty() && worker < limit_.load(std::memory_order_relaxed));
+            });
             if (stop_) {
                 return;
             }
@@ -71,11 +84,59 @@ void Pool::loop(unsigned worker) {
         if (!cancelled()) {
             run_(worker, std::move(task));
         }
+        done_.fetch_add(1, std::memory_order_relaxed);
         std::lock_guard lock(mutex_);
         if (--active_ == 0 && tasks_.empty()) {
             doneCv_.notify_all();
         }
     }
+}
+
+ThreadTuner::ThreadTuner(platform::Storage storage, unsigned processors) {
+    processors = std::clamp(processors, 1u, 256u);
+    switch (storage) {
+        case platform::Storage::Memory:
+            current_ = cap_ = processors;
+            break;
+        case platform::Storage::Local:
+            current_ = processors;
+            cap_ = std::clamp(4 * processors, 64u, 256u);
+            break;
+        case platform::Storage::Network:
+            current_ = std::max(16u, processors);
+            cap_ = std::clamp(8 * processors, 128u, 256u);
+            break;
+    }
+}
+
+unsigned ThreadTuner::observe(uint64_t done, std::chrono::steady_clock::time_point now,
+                              bool full) {
+    if (holding_ || (current_ >= cap_ && previous_ == 0)) {
+        return current_;
+    }
+    if (!full || windowStart_ == std::chrono::steady_clock::time_point{}) {
+        windowStart_ = now;
+        windowDone_ = done;
+        return current_;
+    }
+    const std::chrono::duration<double> span = now - windowStart_;
+    if (span < std::chrono::milliseconds(100)) {
+        return current_;
+    }
+    const double rate = static_cast<double>(done - windowDone_) / span.count();
+    windowStart_ = now;
+    windowDone_ = done;
+    if (previous_ != 0 && rate <= previousRate_ * 1.1) {
+        current_ = previous_;  // the last doubling did not pay
+        holding_ = true;
+    } else if (current_ >= cap_) {
+        holding_ = true;
+    } else {
+        previous_ = current_;
+        previousRate_ = rate;
+        current_ = std::min(cap_, 2 * current_);
+    }
+    return current_;
 }
 
 namespace {

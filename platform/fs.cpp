@@ -1,6 +1,7 @@
 #include "platform/fs.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/resource.h>
@@ -317,6 +318,43 @@ std::vector<std::string> listSubfolders(const std::string& path, bool hidden, si
         }
     }
     return names;
+}
+
+unsigned usableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    }
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+Storage Folder::storage() const {
+    struct statfs fs;
+    if (::fstatfs(fd(), &fs) != 0) {
+        return Storage::Local;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            return Storage::Memory;
+        case NFS_SUPER_MAGIC:
+        case SMB_SUPER_MAGIC:
+        case CODA_SUPER_MAGIC:
+        case AFS_SUPER_MAGIC:
+        case V9FS_MAGIC:
+        case 0xFF534D42:  // cifs
+        case 0xFE534D42:  // smb2
+        case 0x65735546:  // fuse: sshfs, rclone, s3fs and the like
+        case 0x00C36400:  // ceph
+        case 0x47504653:  // gpfs
+        case 0x0BD00BD0:  // lustre
+        case 0x6B414653:  // kafs
+            return Storage::Network;
+        default:
+            return Storage::Local;
+    }
 }
 
 size_t raiseOpenFileLimit() {

@@ -32,6 +32,13 @@ std::vector<std::string> listSubfolders(const std::string& path, bool hidden = f
 // Raises this process's limit of open descriptors as far as it may go, and returns the limit.
 size_t raiseOpenFileLimit();
 
+// The processors this process may run on (at least 1).
+unsigned usableProcessors();
+
+// Where a file system keeps its data, as far as the time to read it goes: in memory (tmpfs,
+// ramfs), on a local device, or behind a network (NFS, SMB, FUSE such as sshfs, and the like).
+enum class Storage { Memory, Local, Network };
+
 // True when the file system can report the last-modified time of the path (links followed).
 bool fileExists(const std::string& path);
 // True when the path names a folder now (links followed).
@@ -137,6 +144,8 @@ class Folder {
     // This folder's own identity, and whether it sits on a kernel pseudo file system.
     Identity identity(int& error) const;
     bool onPseudoFileSystem() const;
+    // The kind of file system the folder is on; Local when it cannot be told.
+    Storage storage() const;
     // The folder's absolute path with every link resolved, as the kernel knows it; "" when it
     // cannot be told (a path longer than the system's limit).
     std::string realPath() const;

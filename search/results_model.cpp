@@ -2,7 +2,7 @@
 
 #include <QItemSelection>
 #include <algorithm>
-#include "search/order.h"
+#include <unordered_map>
 
 #include "index/calendar.h"
 #include "platform/text.h"
@@ -66,6 +66,7 @@ ResultsModel::ResultsModel(QObject* parent, QLocale locale)
 
 void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
     beginResetModel();
+    ++version_;
     index_ = std::move(index);
     ids_ = std::move(ids);
     ids_.shrink_to_fit();
@@ -104,6 +105,7 @@ void ResultsModel::changeCheck(size_t row, bool on) {
         return;
     }
     setBit(row, on);
+    ++version_;
     const uint64_t size = sizeAt(static_cast<int>(row));
     if (on) {
         ++totals_.checked;
@@ -128,6 +130,7 @@ void ResultsModel::setAllChecked(bool checked) {
     if (ids_.empty()) {
         return;
     }
+    ++version_;
     std::fill(checks_.begin(), checks_.end(), checked ? ~uint64_t{0} : 0);
     if (checked && ids_.size() % 64 != 0) {
         checks_.back() = (uint64_t{1} << (ids_.size() % 64)) - 1;  // no bits past the last row
@@ -149,29 +152,57 @@ void ResultsModel::setCheckedRows(const QItemSelection& selection, bool checked)
 }
 
 size_t ResultsModel::setCheckedMatching(const CheckRule& rule, bool checked) {
+    return applyMatching(planMatching(rule, checked));
+}
+
+ResultsModel::CheckPlan ResultsModel::planMatching(const CheckRule& rule, bool checked) const {
+    CheckPlan plan{rule, checked, version_, std::vector<uint64_t>(checks_.size(), 0)};
     if (index_ == nullptr) {
-        return 0;
+        return plan;
     }
-    size_t changed = 0;
-    int first = -1, last = -1;
-    for (size_t row = 0; row < ids_.size(); ++row) {
-        const auto r = static_cast<int>(row);
-        if (isChecked(r) == checked) {
+    // In file id order, so that each folder is found once, not looked up for every row.
+    FolderId folder = 0;
+    for (const auto& [id, row] : rowsById(ids_)) {
+        if (isChecked(static_cast<int>(row)) == checked) {
             continue;
         }
-        const FileId id = ids_[row];
-        if (rule.matches(index_->name(id), index_->size(id))) {
-            changeCheck(row, checked);
-            first = first < 0 ? r : first;
-            last = r;
-            ++changed;
+        folder = index_->folderFrom(folder, id);
+        const FileIndex::Folder& f = index_->folder(folder);
+        const uint64_t size = f.fileSize(id - f.firstFile);
+        if (rule.matches(f.fileName(id - f.firstFile), size)) {
+            plan.rows[row >> 6] |= uint64_t{1} << (row & 63);
+            ++plan.count;
+            plan.bytes += size;
+            const auto r = static_cast<int>(row);
+            plan.first = plan.first < 0 ? r : std::min(plan.first, r);
+            plan.last = std::max(plan.last, r);
         }
     }
-    if (changed > 0) {
-        emit dataChanged(index(first, 0), index(last, 0), {Qt::CheckStateRole});
-        emit totalsChanged();
+    return plan;
+}
+
+size_t ResultsModel::applyMatching(const CheckPlan& plan) {
+    if (plan.version != version_) {
+        return applyMatching(planMatching(plan.rule, plan.checked));
     }
-    return changed;
+    if (plan.count == 0) {
+        return 0;
+    }
+    ++version_;
+    // The plan holds only rows whose check differs, so each is flipped.
+    for (size_t w = 0; w < checks_.size(); ++w) {
+        checks_[w] ^= plan.rows[w];
+    }
+    if (plan.checked) {
+        totals_.checked += plan.count;
+        totals_.checkedBytes += plan.bytes;
+    } else {
+        totals_.checked -= plan.count;
+        totals_.checkedBytes -= plan.bytes;
+    }
+    emit dataChanged(index(plan.first, 0), index(plan.last, 0), {Qt::CheckStateRole});
+    emit totalsChanged();
+    return plan.count;
 }
 
 std::vector<int> ResultsModel::checkedRows() const {
@@ -204,11 +235,14 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
         const int row = newRow(old.row());
         after.append(row < 0 ? QModelIndex() : createIndex(row, old.column()));
     }
-    for (const int row : rows) {
-        changeCheck(static_cast<size_t>(row), false);
-        totals_.bytes -= sizeAt(row);
-    }
+    uint64_t bytes = 0, checkedBytes = 0;
+    size_t checked = 0;
+    sizesOf(rows, bytes, checkedBytes, checked);
+    ++version_;
     totals_.rows -= rows.size();
+    totals_.bytes -= bytes;
+    totals_.checked -= checked;
+    totals_.checkedBytes -= checkedBytes;
     size_t kept = 0;
     size_t next = 0;  // into rows
     for (size_t r = 0; r < ids_.size(); ++r) {
@@ -230,6 +264,35 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
     emit totalsChanged();
 }
 
+void ResultsModel::sizesOf(const std::vector<int>& rows, uint64_t& bytes, uint64_t& checkedBytes,
+                           size_t& checked) const {
+    const auto add = [&](int row, uint64_t size) {
+        bytes += size;
+        if (isChecked(row)) {
+            ++checked;
+            checkedBytes += size;
+        }
+    };
+    if (index_ == nullptr || rows.size() * 32 < index_->fileCount()) {
+        for (const int row : rows) {
+            add(row, sizeAt(row));  // a lookup a row: fine for a few
+        }
+        return;
+    }
+    // Many rows: taken in file id order, so that every folder is passed once, in step, rather
+    // than searched for each row.
+    std::vector<FileId> gone(rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+        gone[k] = ids_[static_cast<size_t>(rows[k])];
+    }
+    FolderId folder = 0;
+    for (const auto& [id, k] : rowsById(gone)) {
+        folder = index_->folderFrom(folder, id);
+        const FileIndex::Folder& f = index_->folder(folder);
+        add(rows[k], f.fileSize(id - f.firstFile));
+    }
+}
+
 void ResultsModel::insertFiles(const std::vector<FileId>& files) {
     if (files.empty()) {
         return;
@@ -248,36 +311,62 @@ void ResultsModel::insertFiles(const std::vector<FileId>& files) {
     emit totalsChanged();
 }
 
-void ResultsModel::sort(int column, Qt::SortOrder order) {
+bool ResultsModel::sortChanges(int column, Qt::SortOrder order) const {
     column = column >= 0 && column <= 2 ? column : -1;
-    if (column == sortColumn_ && (column < 0 || order == sortOrder_)) {
-        return;
-    }
+    return column != sortColumn_ || (column >= 0 && order != sortOrder_);
+}
+
+std::vector<uint32_t> ResultsModel::orderBy(int column, Qt::SortOrder order) const {
+    return sortedOrder(index_.get(), ids_, column, order == Qt::DescendingOrder);
+}
+
+void ResultsModel::applyOrder(int column, Qt::SortOrder order, const std::vector<uint32_t>& from) {
+    column = column >= 0 && column <= 2 ? column : -1;
     sortColumn_ = column;
     sortOrder_ = column < 0 ? Qt::AscendingOrder : order;
-    permute(sortedOrder(index_.get(), ids_, column, sortOrder_ == Qt::DescendingOrder));
+    permute(from);
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order) {
+    if (sortChanges(column, order)) {
+        applyOrder(column, order, orderBy(column, order));
+    }
 }
 
 void ResultsModel::permute(const std::vector<uint32_t>& from) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    ++version_;
     std::vector<FileId> ids(ids_.size());
     std::vector<uint64_t> checks(checks_.size(), 0);
-    std::vector<int> to(ids_.size());
     for (size_t r = 0; r < from.size(); ++r) {
         const uint32_t old = from[r];
         ids[r] = ids_[old];
         checks[r >> 6] |= ((checks_[old >> 6] >> (old & 63)) & 1) << (r & 63);
-        to[old] = static_cast<int>(r);
     }
     ids_ = std::move(ids);
     checks_ = std::move(checks);
     const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& old : before) {
-        after.append(createIndex(to[static_cast<size_t>(old.row())], old.column()));
+    if (!before.empty()) {
+        // Only the rows the view holds on to (its selection and current row) need their new
+        // places, found in one pass rather than by a full inverse of the order.
+        std::vector<uint64_t> held(checks_.size(), 0);
+        for (const QModelIndex& old : before) {
+            const auto row = static_cast<size_t>(old.row());
+            held[row >> 6] |= uint64_t{1} << (row & 63);
+        }
+        std::unordered_map<uint32_t, int> to;
+        for (size_t r = 0; r < from.size(); ++r) {
+            if ((held[from[r] >> 6] >> (from[r] & 63)) & 1) {
+                to[from[r]] = static_cast<int>(r);
+            }
+        }
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& old : before) {
+            after.append(createIndex(to[static_cast<uint32_t>(old.row())], old.column()));
+        }
+        changePersistentIndexList(before, after);
     }
-    changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -324,7 +413,7 @@ QVariant ResultsModel::data(const QModelIndex& idx, int role) const {
 }
 
 bool ResultsModel::setData(const QModelIndex& idx, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || idx.column() != 0 ||
+    if (role != Qt::CheckStateRole || idx.column() != 0 || locked_ ||
         !checkIndex(idx, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return false;
     }
@@ -336,7 +425,9 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex& idx) const {
     if (!idx.isValid()) {
         return Qt::NoItemFlags;
     }
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // A flat list: saying so spares a tree view asking each row for children when it lays out
+    // or refreshes millions of them.
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     if (idx.column() == 0) {
         f |= Qt::ItemIsUserCheckable;
     }

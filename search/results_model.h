@@ -47,6 +47,23 @@ class ResultsModel : public QAbstractTableModel {
     // Checks (or unchecks) every row whose file matches the rule, in one change; other rows and
     // the rows themselves stay. Returns how many rows changed.
     size_t setCheckedMatching(const CheckRule& rule, bool checked);
+    // The same in two steps, so that the long one can run on another thread: which rows would
+    // change (reading the rows, their checks and the index only), then changing them. When any
+    // row or check changed in between, the second step works the rule out again itself.
+    struct CheckPlan {
+        CheckRule rule;
+        bool checked = true;
+        uint64_t version = 0;
+        std::vector<uint64_t> rows;  // one bit a row that changes
+        size_t count = 0;
+        uint64_t bytes = 0;
+        int first = -1;
+        int last = -1;
+    };
+    CheckPlan planMatching(const CheckRule& rule, bool checked) const;
+    size_t applyMatching(const CheckPlan& plan);
+    // While set, the view cannot change a check (work on another thread is reading them).
+    void setLocked(bool locked) { locked_ = locked; }
     // The checked rows, top to bottom.
     std::vector<int> checkedRows() const;
     // Removes these rows (ascending), keeping the others and their checks.
@@ -67,6 +84,12 @@ class ResultsModel : public QAbstractTableModel {
     // index order. Descending is the exact reverse. Column -1 is index order. Checks, selection
     // and the current row stay with their files.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // Sorting in two steps, so that the long one can run on another thread: whether the column
+    // and order differ from the current ones, the rows' new order (reading the rows and the
+    // index only; new row -> old row), then putting the rows in it.
+    bool sortChanges(int column, Qt::SortOrder order) const;
+    std::vector<uint32_t> orderBy(int column, Qt::SortOrder order) const;
+    void applyOrder(int column, Qt::SortOrder order, const std::vector<uint32_t>& from);
     int sortColumn() const { return sortColumn_; }
     Qt::SortOrder sortOrder() const { return sortOrder_; }
 
@@ -91,7 +114,14 @@ class ResultsModel : public QAbstractTableModel {
     // indexes with them.
     void permute(const std::vector<uint32_t>& from);
 
+    // The bytes of the files of these rows, and of the checked ones among them, and how many
+    // of them are checked.
+    void sizesOf(const std::vector<int>& rows, uint64_t& bytes, uint64_t& checkedBytes,
+                 size_t& checked) const;
+
     IndexSnapshot index_;
+    uint64_t version_ = 0;  // counts the changes of rows and checks
+    bool locked_ = false;
     std::vector<FileId> ids_;
     std::vector<uint64_t> checks_;
     Totals totals_;
