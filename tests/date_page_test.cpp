@@ -106,7 +106,6 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(ids(), once);
     }
 
-    // The trash press and its undo, with sizes, sorting and the caption's totals on the way.
     // Open, and Copy Path, hand over a file's exact bytes; an opener that fails is reported.
     void openAndCopyHandOverTheBytes() {
         const std::string bin = tmp_->path() + "/bin", log = tmp_->path() + "/opened";
@@ -239,6 +238,27 @@ class DatePageTest : public PagesFixture {
             QCOMPARE(messages_.join(""), QString(message));
         }
         QCOMPARE(f2.results().checkedRows(), std::vector<int>{0});
+        // Through the list's menu, each entry with its own meaning: "Uncheck Matching..." and
+        // its dialog as it opens (every name) uncheck the row.
+        QTimer chooser;
+        connect(&chooser, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                QAction* uncheck = menu->actions()[5];
+                QCOMPARE(uncheck->text(), QStringLiteral("Uncheck Matching..."));
+                menu->close();
+                QTimer::singleShot(0, [] {  // a timer never runs again inside its own slot
+                    qobject_cast<QDialog*>(QApplication::activeModalWidget())->accept();
+                });
+                uncheck->trigger();
+            }
+        });
+        f2.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f2));
+        on(f2, "ListView1")->setFocus();
+        chooser.start(0);
+        QTest::keyClick(on(f2, "ListView1"), Qt::Key_F10, Qt::ShiftModifier);
+        chooser.stop();
+        QVERIFY(f2.results().checkedRows().empty());
     }
 
     // The rule dialog reads its fields as typed: decimal units, the bound chosen.
@@ -284,6 +304,7 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(QApplication::focusWidget(), dialog.sizeBoundField());
     }
 
+    // The trash press and its undo, with sizes, sorting and the caption's totals on the way.
     void trashAndUndo() {
         testsupport::ScopedEnv data("XDG_DATA_HOME", tmp_->path() + "/data");
         const std::string root = tmp_->path() + "/files";
@@ -704,9 +725,6 @@ class DatePageTest : public PagesFixture {
             menu->close();
         }
     }
-
-    // HAND-M.CUR beside the program is the hand, its hot spot read from the file; a missing or
-    // broken one is silent.
 };
 
 QTEST_MAIN(DatePageTest)

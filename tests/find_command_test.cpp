@@ -188,7 +188,8 @@ TEST(FindCommand, UndoLastTakesTheNewestPressAndNoOther) {
     }
     EXPECT_EQ(run({"--undo-last"}).exitCode, 0);
     EXPECT_TRUE(here("newer/f"));
-    EXPECT_EQ(run({"--undo-last"}).err, "chronosift-find: nothing to undo\n");
+    const auto nothing = run({"--undo-last"});
+    EXPECT_TRUE(nothing.exitCode == 0 && nothing.err == "chronosift-find: nothing to undo\n");
     EXPECT_TRUE(testsupport::listFolder(state).empty());
 
     // A journal it cannot use is named and left as it is; so is a fresh temporary of an earlier

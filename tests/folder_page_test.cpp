@@ -338,7 +338,8 @@ class FolderPageTest : public PagesFixture {
         QCOMPARE(ready.count(), 0);
     }
 
-    // Each option searches with its own test and its own picker's date.
+    // HAND-M.CUR beside the program is the hand, its hot spot read from the file; a missing or
+    // broken one is silent.
     void handCursorIsOptional() {
         const QString path = QCoreApplication::applicationDirPath() + "/HAND-M.CUR";
         const auto put = [&](const QByteArray& bytes) {
@@ -385,8 +386,6 @@ class FolderPageTest : public PagesFixture {
         const auto dialog = widgets::makeProgressDialog(&form1(), "Moving", 10);
         QCOMPARE(dialog->findChild<QProgressBar*>()->accessibleName(), QStringLiteral("Moving"));
     }
-
-  private:
 };
 
 QTEST_MAIN(FolderPageTest)
