@@ -235,10 +235,11 @@ void Form2::findResults() {
     // Ten million files take a moment: searched off this thread, the page still drawn.
     std::vector<FileId> ids;
     bool cancelled = false;
-    if (index_ != nullptr) {
-        const std::vector<bool>* skip = trashed_.skipFor(index_);
+    const IndexSnapshot index = index_;  // the worker's, whatever happens to index_ meanwhile
+    if (index != nullptr) {
+        const std::vector<bool>* skip = trashed_.skipFor(index);
         runOffThread(QStringLiteral("Searching..."), [&](const std::atomic<bool>& cancel) {
-            ids = findMatches(*index_, criterion, cutoff, {.cancel = &cancel, .skip = skip});
+            ids = findMatches(*index, criterion, cutoff, {.cancel = &cancel, .skip = skip});
             cancelled = cancel;
         });
     }
@@ -253,7 +254,7 @@ void Form2::findResults() {
     // A new search lists in index order again.
     const QSignalBlocker quiet(list_->header());
     list_->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    model_.setRows(index_, std::move(ids));
+    model_.setRows(index, std::move(ids));
     setMousePointer(kArrowPointer);
 }
 

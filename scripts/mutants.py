@@ -53,7 +53,7 @@ def run_suite(src, all_tests, timeout):
     if r.returncode != 0:
         return "build fails"
     try:
-        r = sh("ctest --test-dir build -j%d --timeout 120 %s" % (os.cpu_count(), exclude), src,
+        r = sh("ctest --test-dir build -j%d --timeout 120 --stop-on-failure %s" % (os.cpu_count(), exclude), src,
                timeout)
     except subprocess.TimeoutExpired:
         return "suite timed out"

@@ -117,7 +117,7 @@ void ResultsModel::changeCheck(size_t row, bool on) {
 }
 
 void ResultsModel::setChecked(int row, bool checked) {
-    if (row < 0 || row >= rowCount() || isChecked(row) == checked) {
+    if (locked_ || row < 0 || row >= rowCount() || isChecked(row) == checked) {
         return;
     }
     changeCheck(static_cast<size_t>(row), checked);
@@ -127,7 +127,7 @@ void ResultsModel::setChecked(int row, bool checked) {
 }
 
 void ResultsModel::setAllChecked(bool checked) {
-    if (ids_.empty()) {
+    if (locked_ || ids_.empty()) {
         return;
     }
     ++version_;
@@ -142,6 +142,9 @@ void ResultsModel::setAllChecked(bool checked) {
 }
 
 void ResultsModel::setCheckedRows(const QItemSelection& selection, bool checked) {
+    if (locked_) {
+        return;
+    }
     for (const QItemSelectionRange& range : selection) {
         for (int row = range.top(); row <= range.bottom(); ++row) {
             changeCheck(static_cast<size_t>(row), checked);
@@ -182,6 +185,9 @@ ResultsModel::CheckPlan ResultsModel::planMatching(const CheckRule& rule, bool c
 }
 
 size_t ResultsModel::applyMatching(const CheckPlan& plan) {
+    if (locked_) {
+        return 0;
+    }
     if (plan.version != version_) {
         return applyMatching(planMatching(plan.rule, plan.checked));
     }

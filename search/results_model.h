@@ -62,7 +62,8 @@ class ResultsModel : public QAbstractTableModel {
     };
     CheckPlan planMatching(const CheckRule& rule, bool checked) const;
     size_t applyMatching(const CheckPlan& plan);
-    // While set, the view cannot change a check (work on another thread is reading them).
+    // While set, no check changes, from the view or from the calls above (work on another
+    // thread is reading them); those calls do nothing meanwhile.
     void setLocked(bool locked) { locked_ = locked; }
     // The checked rows, top to bottom.
     std::vector<int> checkedRows() const;

@@ -138,6 +138,15 @@ class ResultsModelTest : public QObject {
         QCOMPARE(changed.count(), 2);
         QCOMPARE(model.checkedRows().size(), 12u);
         QCOMPARE(model.checkedRows().back(), 500001);
+        // Locked while another thread reads the checks: no way of changing one does anything.
+        model.setLocked(true);
+        model.setAllChecked(true);
+        model.setCheckedRows(selection, false);
+        model.setChecked(0, true);
+        QVERIFY(!model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(model.setCheckedMatching(CheckRule{}, true), 0u);
+        QCOMPARE(model.checkedRows().size(), 12u);
+        QCOMPARE(changed.count(), 2);
     }
 
     // Scattered, contiguous and all rows: the kept rows keep their files, checks and persistent
