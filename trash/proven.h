@@ -12,9 +12,11 @@
 // - moveNoReplace: renames without replacing (EINVAL or ENOSYS where the file system cannot).
 //   The caller checks what arrived.
 // - takeOff: gives `name` the private name `own`, which must not exist: a rename that cannot
-//   replace, or a plain rename only while `own` is still free.
+//   replace, or a plain rename only while `own` is still free (EINVAL when `own` is not a
+//   private name).
 // - giveBack: gives the private name `own` back to `back` without ever replacing `back`; where
-//   it needs a link and an unlink, the unlink is dropSecondName's.
+//   it needs a link and an unlink, the unlink is dropSecondName's. Where the file system has
+//   neither a rename that cannot replace nor links, it fails (the link's errno) and `own` stays.
 // - dropSecondName: unlinks the private name `own` only while it and `kept` are proved the same
 //   file (device and inode) with at least two links: the file keeps its name `kept`.
 // - dropRecord: unlinks the private name `own` only while it is proved to be a record that was
