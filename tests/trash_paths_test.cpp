@@ -544,6 +544,11 @@ TEST_F(TrashTest, UndoAfterARestart) {
     EXPECT_EQ(readFile(work_ + "/d"), "d");
     EXPECT_EQ(journals(), 0u);
     EXPECT_EQ(undo().err, "chronosift-find: nothing to undo\n");
+    const auto unkept =
+        testsupport::runProgram({CHRONOSIFT_FIND, "--before", "2010-01-01", "--trash", work_},
+                                {"XDG_STATE_HOME=" + home_.path()});
+    EXPECT_EQ(unkept.exitCode, 1);
+    EXPECT_NE(unkept.err.find("--undo-last will not work: "), std::string::npos) << unkept.err;
 }
 
 }  // namespace
