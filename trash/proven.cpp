@@ -201,14 +201,4 @@ int nameOpenFile(int fd, int folder, const std::string& name) {
     return result(::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW));
 }
 
-int replaceWithOwn(int folder, const std::string& fresh, const Identity& id,
-                   const std::string& name) {
-    if (const int error = injected("rename"); error != 0) {
-        return error;
-    }
-    return id.inode != 0 && identityAt(folder, fresh) == id
-               ? result(::renameat(folder, fresh.c_str(), folder, name.c_str()))
-               : kChanged;
-}
-
 }  // namespace chronosift::trash

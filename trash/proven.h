@@ -28,9 +28,7 @@
 //   without blocking or following a link (a dead run's temporary record, a stale temporary).
 // - nameOpenFile: gives the unnamed file (O_TMPFILE) this run holds open as `fd` the new name
 //   `name`; never replaces.
-// - replaceWithOwn: renames the file with identity `id`, which this run made under the fresh
-//   name `fresh`, onto `name`, replacing it (only for the program's own files, never the user's
-//   or another program's).
+// None ever replaces a name another program may use.
 // Every one asks the test hook (see HookScope) first; 0 or errno, kChanged when not proved.
 #pragma once
 
@@ -84,7 +82,5 @@ int dropRecord(int info, const std::string& own, uint64_t inode, const std::stri
 int dropOwnFile(int folder, const std::string& name, const platform::Identity& id);
 int dropOwnTemp(int folder, const std::string& name);
 int nameOpenFile(int fd, int folder, const std::string& name);
-int replaceWithOwn(int folder, const std::string& fresh, const platform::Identity& id,
-                   const std::string& name);
 
 }  // namespace chronosift::trash
