@@ -24,8 +24,9 @@
 //   inode `inode` and exactly the bytes `content`.
 // - dropOwnFile: unlinks `name` only while it is proved to be the file with identity `id` (a
 //   journal or temporary this run made and opened).
-// - dropOwnTemp: unlinks a private name of a regular file of the user's, proved by opening it
-//   without blocking or following a link (a dead run's temporary record, a stale temporary).
+// - dropOwnTemp: unlinks `name` only while it is a regular file of the user's, proved by opening
+//   it without blocking or following a link (a dead run's temporary record, a stale temporary,
+//   a press journal in its folder closed to others).
 // - nameOpenFile: gives the unnamed file (O_TMPFILE) this run holds open as `fd` the new name
 //   `name`; never replaces.
 // None ever replaces a name another program may use.
