@@ -252,24 +252,20 @@ TEST_F(TrashTest, OnlyTheListedFileMovesNeverWhatTookItsPlace) {
 // A name too long for files/ is shortened there, never inside a UTF-8 sequence, keeping its
 // extension, never empty nor hidden; Path= keeps it whole.
 TEST_F(TrashTest, LongNamesAreShortenedInFilesOnly) {
-    struct Case {
-        std::string name;
-        std::string stored;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {std::string(240, 'x') + "\xC3\xA9.txt", std::string(240, 'x') + ".txt"},
         {std::string(251, 'y') + ".txt", std::string(241, 'y') + ".txt"},
         {std::string(255, '\x80'), std::string(245, '\x80')},
         {std::string(251, '\x80') + ".txt", std::string(241, '\x80') + ".txt"},
     };
     Trash trash;
-    for (const Case& c : cases) {
-        makeFile(work_ + "/" + c.name);
-        const TrashOutcome o = moveToTrash(trash, work_ + "/" + c.name);
+    for (const auto& [name, stored] : cases) {
+        makeFile(work_ + "/" + name);
+        const TrashOutcome o = moveToTrash(trash, work_ + "/" + name);
         ASSERT_EQ(o.status, TrashStatus::Moved) << o.reason;
-        EXPECT_FALSE(exists(work_ + "/" + c.name));
-        EXPECT_EQ(o.trashedAs, trashDir() + "/files/" + c.stored);
-        EXPECT_NE(info(c.stored).find("Path=" + trashInfoPath(work_ + "/" + c.name) + "\n"),
+        EXPECT_FALSE(exists(work_ + "/" + name));
+        EXPECT_EQ(o.trashedAs, trashDir() + "/files/" + stored);
+        EXPECT_NE(info(stored).find("Path=" + trashInfoPath(work_ + "/" + name) + "\n"),
                   std::string::npos);
     }
     EXPECT_EQ(trashName(std::string(300, 'z'), 12, 245), std::string(242, 'z') + ".12");
@@ -292,8 +288,7 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
         return call == "renameat2" ? EINVAL : call == "linkat" ? EPERM : 0;
     }};
     EXPECT_EQ(moveToTrash(trash, work_ + "/stays", {.hooks = &noLink}).status, TrashStatus::Failed);
-    {  // A plain rename could replace what is made at a name after its check: it goes only onto
-       // a private name, and a private name is never given back so (it stays).
+    {  // A plain rename, which could replace a name made after its check, only onto a private one.
         const HookScope scope(&noLink.fail);
         const int dir = open(work_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         const std::string own = privateName(".gone");
@@ -341,16 +336,15 @@ TEST_F(TrashTest, KilledAtAnyPointLosesNothingAndTheNextRunClearsUp) {
     makeFile(infoDir + "/live.trashinfo", time(nullptr), record);
     struct stat liveRecord;
     ASSERT_EQ(lstat((infoDir + "/live.trashinfo").c_str(), &liveRecord), 0);
-    const std::string line = std::to_string(liveRecord.st_ino) + " live.trashinfo";
-    makeFile(infoDir + "/.chronosift-live.journal", time(nullptr), line + '\0');
+    makeFile(infoDir + "/.chronosift-live.journal", time(nullptr),
+             std::to_string(liveRecord.st_ino) + " live.trashinfo" + '\0');
     const int live = open((infoDir + "/.chronosift-live.journal").c_str(), O_RDONLY);
     ASSERT_EQ(flock(live, LOCK_EX), 0);
 
     auto state = [&] {
         TrashState s;
-        for (const auto& f : names(infoDir)) {
-            s.runFiles += f.starts_with(".chronosift-");
-        }
+        s.runFiles = std::ranges::count_if(
+            names(infoDir), [](const std::string& f) { return f.starts_with(".chronosift-"); });
         for (int i = 0; i < kFiles; ++i) {
             const std::string name = "f" + std::to_string(i);
             const bool inPlace = exists(folder + "/" + name);
