@@ -99,8 +99,10 @@ int trashMatches(const FileIndex& index, const std::vector<FileId>& matches, std
     const int status = reportTrashOutcomes(paths, outcomes, err);
     std::string journal;
     if (const std::string kept = writePressJournal(items, outcomes, journal); !kept.empty()) {
+        // A note on every file that moved: it cannot be put back by --undo-last.
         std::fprintf(err, "chronosift-find: warning: --undo-last will not work: %s\n",
-                     kept.c_str());
+                     platform::displayText(kept).c_str());
+        return 1;
     }
     return status;
 }

@@ -236,14 +236,48 @@ Read readJournal(PressJournal& j, std::string& why) {
     return Read::Ok;
 }
 
-bool makeFolders(const std::string& path) {
-    for (size_t at = 1; at <= path.size(); ++at) {
-        if ((at == path.size() || path[at] == '/') &&
-            ::mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
+// The journals' folder, open; made (mode 0700) where missing. Only a real folder of the user's,
+// closed to others: whoever could write into it could swap a journal between the check and the
+// act, and whoever could read it would learn every path moved. Invalid and `why` set otherwise.
+Fd openFolder(const std::string& folder, std::string& why) {
+    if (folder.empty()) {
+        why = "neither $XDG_STATE_HOME nor $HOME is set";
+        return {};
+    }
+    for (size_t at = 1; at < folder.size(); ++at) {
+        if (folder[at] == '/' && ::mkdir(folder.substr(0, at).c_str(), 0700) != 0 &&
+            errno != EEXIST) {
+            why = "cannot make " + folder.substr(0, at) + ": " + platform::errorText(errno);
+            return {};
         }
     }
-    return true;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = "cannot make " + folder + ": " + platform::errorText(errno);
+        return {};
+    }
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
+        why = folder + ": " +
+              (errno == ELOOP || errno == ENOTDIR ? std::string("it is not a folder")
+                                                  : platform::errorText(errno));
+        return {};
+    }
+    if (st.st_uid != ::geteuid()) {
+        why = folder + ": it belongs to someone else, so no undo journal is kept or read there";
+        return {};
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0) {
+        why = folder +
+              ": others may use it, and it cannot be closed to them: " + platform::errorText(errno);
+        return {};
+    }
+    return fd;
+}
+
+// The journal's own name in its folder.
+std::string nameIn(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
 }
 
 int writeWhole(int fd, std::string_view rest) {
@@ -261,11 +295,10 @@ int writeWhole(int fd, std::string_view rest) {
 std::string writeNew(const std::string& text, int64_t nanoseconds, std::string& path) {
     static std::atomic<unsigned> counter{0};
     const std::string folder = pressFolder();
-    if (folder.empty()) {
-        return "neither $XDG_STATE_HOME nor $HOME is set";
-    }
-    if (!makeFolders(folder)) {
-        return "cannot make " + folder + ": " + platform::errorText(errno);
+    std::string why;
+    const Fd dir = openFolder(folder, why);
+    if (!dir.ok()) {
+        return why;
     }
     char time[24];
     std::snprintf(time, sizeof time, "%020lld", static_cast<long long>(nanoseconds));
@@ -273,13 +306,14 @@ std::string writeNew(const std::string& text, int64_t nanoseconds, std::string& 
     for (int attempt = 0; !fd.ok() && attempt < 100; ++attempt) {
         path = folder + "/" + std::string(kPrefix) + time + "-" + std::to_string(::getpid()) + "-" +
                std::to_string(counter++);
-        fd = Fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        fd = Fd(::openat(dir.get(), nameIn(path).c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.ok() && errno != EEXIST) {
             break;
         }
     }
     if (!fd.ok()) {
-        const std::string why = platform::errorText(errno);
+        why = platform::errorText(errno);
         path.clear();
         return "cannot make a journal in " + folder + ": " + why;
     }
@@ -352,24 +386,21 @@ bool readOldJournal(std::string_view rest, PressJournal& j) {
 
 // Takes over the single journal of earlier versions as a press of its own, dated by its time,
 // and removes the temporaries of one that a kill left (old, so surely no writer's any more).
-void takeOverOldJournal(const std::string& folder, std::vector<std::string>& problems) {
-    const std::string old = folder + "/" + std::string(kOldJournal);
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string_view name(e->d_name);
-            struct stat st;
-            const std::string path = folder + "/" + e->d_name;
-            if (name.size() == kOldJournal.size() + 7 && name.starts_with(kOldJournal) &&
-                name[kOldJournal.size()] == '.' && ::lstat(path.c_str(), &st) == 0 &&
-                S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                st.st_mtime < std::time(nullptr) - 600) {
-                trash::dropOwnTemp(AT_FDCWD, path);
-            }
+void takeOverOldJournal(int folder, const std::vector<std::string>& names,
+                        std::vector<std::string>& problems) {
+    const std::string old = pressFolder() + "/" + std::string(kOldJournal);
+    for (const std::string& name : names) {
+        struct stat st;
+        if (name.size() == kOldJournal.size() + 7 && name.starts_with(kOldJournal) &&
+            name[kOldJournal.size()] == '.' &&
+            ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid() && st.st_mtime < std::time(nullptr) - 600) {
+            trash::dropOwnTemp(folder, name);
         }
-        ::closedir(dir);
     }
     PressJournal j;
-    j.fd = Fd(::open(old.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    j.fd = Fd(::openat(folder, std::string(kOldJournal).c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!j.fd.ok() || ::flock(j.fd.get(), LOCK_EX | LOCK_NB) != 0 ||
         ::fstat(j.fd.get(), &st) != 0 || st.st_nlink == 0) {
@@ -394,7 +425,7 @@ void takeOverOldJournal(const std::string& folder, std::vector<std::string>& pro
                            "could not be taken over: " + why);
         return;
     }
-    trash::dropOwnTemp(AT_FDCWD, old);
+    trash::dropOwnTemp(folder, std::string(kOldJournal));
 }
 
 // The pid in a journal's name, or 0.
@@ -444,8 +475,8 @@ std::string PressJournal::markDone(const std::vector<size_t>& files) {
         }
     }
     if (std::find(done.begin(), done.end(), false) == done.end()) {
-        const int error = trash::dropOwnTemp(AT_FDCWD, path);
-        return error == 0 || trash::identityAt(AT_FDCWD, path).inode == 0
+        const int error = trash::dropOwnTemp(folder.get(), nameIn(path));
+        return error == 0 || trash::identityAt(folder.get(), nameIn(path)).inode == 0
                    ? std::string()
                    : "cannot remove " + path + ": " + platform::errorText(error);
     }
@@ -462,24 +493,32 @@ std::string PressJournal::markDone(const std::vector<size_t>& files) {
 
 std::unique_ptr<PressJournal> latestPressJournal(std::vector<std::string>& problems) {
     const std::string folder = pressFolder();
-    if (folder.empty()) {
+    if (folder.empty() || (::access(folder.c_str(), F_OK) != 0 && errno == ENOENT)) {
         return nullptr;
     }
-    takeOverOldJournal(folder, problems);
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            if (std::string_view(e->d_name).starts_with(kPrefix)) {
-                names.emplace_back(e->d_name);
-            }
+    std::string why;
+    const Fd dir = openFolder(folder, why);
+    const int dupFd = dir.ok() ? ::dup(dir.get()) : -1;
+    DIR* list = dupFd >= 0 ? ::fdopendir(dupFd) : nullptr;
+    if (list == nullptr) {
+        problems.push_back(why.empty() ? folder + ": " + platform::errorText(errno) : why);
+        if (dupFd >= 0) {
+            ::close(dupFd);
         }
-        ::closedir(dir);
+        return nullptr;
     }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(list)) {
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(list);
+    takeOverOldJournal(dir.get(), names, problems);
+    std::erase_if(names, [](const std::string& name) { return !name.starts_with(kPrefix); });
     std::sort(names.rbegin(), names.rend());
     for (const std::string& name : names) {
         auto j = std::make_unique<PressJournal>();
         j->path = folder + "/" + name;
-        j->fd = Fd(::open(j->path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        j->fd = Fd(::openat(dir.get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
         if (!j->fd.ok() || ::fstat(j->fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != ::geteuid()) {
@@ -502,8 +541,9 @@ std::unique_ptr<PressJournal> latestPressJournal(std::vector<std::string>& probl
                        ? writer > 0 && ::kill(writer, 0) != 0 && errno == ESRCH
                        : std::find(j->done.begin(), j->done.end(), false) == j->done.end()) {
             // A kill before its first file was written, or nothing left to put back.
-            trash::dropOwnTemp(AT_FDCWD, j->path);
+            trash::dropOwnTemp(dir.get(), name);
         } else if (read == Read::Ok) {
+            j->folder = Fd(::dup(dir.get()));
             return j;
         }
     }

@@ -26,7 +26,8 @@
 
 namespace chronosift {
 
-// The folder of the journals; "" when neither $XDG_STATE_HOME nor $HOME is set.
+// The folder of the journals; "" when neither $XDG_STATE_HOME nor $HOME is set. It is used only
+// when it is a real folder of the user's (not a link); it is made, or closed, to mode 0700.
 std::string pressFolder();
 
 // Writes a new journal for the files of a press that moved (other outcomes are left out).
@@ -48,7 +49,8 @@ struct PressJournal {
     std::string markDone(const std::vector<size_t>& files);
 
     platform::Fd fd;
-    size_t length = 0;  // of its whole lines
+    platform::Fd folder;  // the journals' folder, checked to be the user's and closed to others
+    size_t length = 0;    // of its whole lines
 };
 
 // The newest press with a file left to put back, whichever program made it, locked; null when

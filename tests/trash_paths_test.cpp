@@ -11,6 +11,12 @@
 namespace chronosift::trash {
 namespace {
 
+// Saves `bytes` under `path` as an editor does: a new file renamed over the name. 0 or -1.
+int saveOver(const std::string& path, const std::string& bytes) {
+    makeFile(path + ".saved", 1000000000, bytes);
+    return rename((path + ".saved").c_str(), path.c_str());
+}
+
 const TrashHooks kNoRenameNoReplace{
     .fail = [](std::string_view call) { return call == "renameat2" ? EINVAL : 0; }};
 
@@ -40,8 +46,7 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
         int seen = 0;
         const TrashHooks other{.fail = [&](std::string_view call) {
             if (call == c.call && ++seen == c.nth) {
-                makeFile(work_ + "/other", 1000000000, c.other);
-                rename((work_ + "/other").c_str(), path.c_str());
+                saveOver(path, c.other);
             }
             return call == "renameat2" ? EINVAL : 0;
         }};
@@ -63,12 +68,10 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
     int links = 0;
     const TrashHooks twice{.fail = [&](std::string_view call) {
         if (call == "rename" && links == 3) {
-            makeFile(work_ + "/other", 1000000000, "new version");
-            rename((work_ + "/other").c_str(), blocked.c_str());
+            saveOver(blocked, "new version");
         }
         if (call == "linkat" && links++ == 3) {
-            makeFile(blocked + ".tmp", 1000000000, "saved since");
-            rename((blocked + ".tmp").c_str(), blocked.c_str());
+            saveOver(blocked, "saved since");
         }
         return call == "renameat2" ? EINVAL : 0;
     }};
@@ -89,8 +92,7 @@ TEST_F(TrashTest, FallbackNeverUnlinksANameItHasNotProved) {
         int renames = 0;
         const TrashHooks raceTheRename{.fail = [&](std::string_view call) {
             if (call == "renameat2" && renames++ == 0) {
-                makeFile(work_ + "/impostor", 1000000000, "impostor");
-                rename((work_ + "/impostor").c_str(), raced.c_str());
+                saveOver(raced, "impostor");
             } else if (call == "renameat2" && blockedBack) {
                 makeFile(raced, 1000000000, "blocker");
             }
@@ -195,8 +197,7 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
                     rename(path.c_str(), (path + ".old").c_str());
                 }
                 if ((c.saved == 1 && call == "rename" && ++renames == 1) || swap) {
-                    makeFile(path + ".new", 1000000000, "new version");
-                    rename((path + ".new").c_str(), path.c_str());
+                    saveOver(path, "new version");
                 }
             }))
             << c.name << " was not killed";
@@ -313,8 +314,7 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
     }
     Trashed t = trashNow({work_ + "/a", work_ + "/b", work_ + "/c", work_ + "/d", work_ + "/o"});
     const std::string files = trashDir() + "/files/", info = trashDir() + "/info/";
-    makeFile(files + "a.new", 1000000000, "a");  // the same name, time and bytes: another inode
-    ASSERT_EQ(rename((files + "a.new").c_str(), (files + "a").c_str()), 0);
+    ASSERT_EQ(saveOver(files + "a", "a"), 0);  // the same name, time and bytes: another inode
     ASSERT_EQ(unlink((info + "b.trashinfo").c_str()), 0);
     ASSERT_EQ(mkfifo((info + "b.trashinfo").c_str(), 0600), 0);
     const std::string changed = readFile(info + "c.trashinfo") + "\n";
@@ -354,8 +354,7 @@ TEST_F(TrashTest, UndoIsAsStrictAsTheMove) {
     bool edited = false;
     const TrashHooks editor{.fail = [&](std::string_view call) {
         if (call == "rename" && !std::exchange(edited, true)) {
-            makeFile(work_ + "/h.new", 1000000000, "edited");
-            rename((work_ + "/h.new").c_str(), (work_ + "/h").c_str());
+            saveOver(work_ + "/h", "edited");
             return EPERM;
         }
         return call == "renameat2" ? EINVAL : 0;
@@ -410,9 +409,8 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     makeFile(info + "y.trashinfo", 1000000000, foreign);
     struct stat st;
     ASSERT_EQ(lstat((info + "y.trashinfo").c_str(), &st), 0);
-    std::string entry = "R " + std::to_string(st.st_ino) + " y.trashinfo";
-    entry +=
-        '\0' + std::string("[Trash Info]\nPath=/x/y\nDeletionDate=2025-01-01T00:00:00\n") + '\0';
+    std::string entry = "R " + std::to_string(st.st_ino) + " y.trashinfo" + '\0' +
+                        "[Trash Info]\nPath=/x/y\nDeletionDate=2025-01-01T00:00:00\n" + '\0';
     // A run that has only just made its journal, not yet locked: its record stays.
     const std::string fresh = "[Trash Info]\nPath=/x/z\nDeletionDate=2026-01-01T00:00:00\n";
     makeFile(info + "z.trashinfo", time(nullptr), fresh);
@@ -441,10 +439,9 @@ TEST_F(TrashTest, CleanUpRemovesOnlyWhatItWrote) {
     EXPECT_EQ(readFile(info + "z.trashinfo"), fresh);
     EXPECT_TRUE(exists(info + ".chronosift-fresh.new"));
     EXPECT_FALSE(exists(info + ".chronosift-dead.journal"));
-    if (haveTrashCli()) {
-        const auto listed = testsupport::runProgram({"/usr/bin/trash-list"});
-        EXPECT_EQ(listed.out.find(work_ + "/back"), std::string::npos) << listed.out;
-    }
+    EXPECT_TRUE(!haveTrashCli() ||
+                testsupport::runProgram({"/usr/bin/trash-list"}).out.find(work_ + "/back") ==
+                    std::string::npos);
 }
 
 // Nothing found in a trash folder is trusted: a FIFO in a journal's place is passed over, not
@@ -468,13 +465,10 @@ TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
     const std::string record = "[Trash Info]\nPath=/x\nDeletionDate=2026-01-01T00:00:00\n";
     makeFile(info + "x.trashinfo", 1000000000, record);
     ASSERT_EQ(lstat((info + "x.trashinfo").c_str(), &st), 0);
-    const std::string entry =
-        "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0';
-    makeFile(info + ".chronosift-1-other.journal", 1000000000, entry);
+    makeFile(info + ".chronosift-1-other.journal", 1000000000,
+             "R " + std::to_string(st.st_ino) + " x.trashinfo" + '\0' + record + '\0');
     const bool root = geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(lchown((info + ".chronosift-1-other.journal").c_str(), 65534, 65534), 0);
-    }
+    ASSERT_TRUE(!root || lchown((info + ".chronosift-1-other.journal").c_str(), 65534, 65534) == 0);
     makeFile(work_ + "/a", 1000000000, "a");
     Trash first, second;
     const TrashOutcome o = moveToTrash(first, work_ + "/a");
@@ -497,8 +491,7 @@ TEST_F(TrashTest, NothingPlantedInATrashFolderIsTrusted) {
     const TrashOutcome closed = moveToTrash(second, work_ + "/b");
     EXPECT_NE(closed.reason.find("was open to others; it is closed to them now"), std::string::npos)
         << closed.reason;
-    ASSERT_EQ(lstat(info.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(lstat(info.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
     EXPECT_EQ(readFile(info + "y.trashinfo"), record);
 }
 
@@ -508,16 +501,22 @@ TEST_F(TrashTest, UndoAfterARestart) {
     for (const char* name : {"a", "b", "c", "d"}) {
         makeFile(work_ + "/" + name, 1000000000, name);
     }
+    // The journals' folder, open to others, is closed to them; reached by a link, it is refused.
+    const std::string ours = home_ / "state/chronosift";
+    makeDir(ours);
+    testsupport::makeLink(ours, home_ / "chronosift");
+    ASSERT_EQ(chmod(ours.c_str(), 0777), 0);
     const std::vector<std::string> state{"XDG_STATE_HOME=" + (home_ / "state")};
     const auto trashed = testsupport::runProgram(
         {CHRONOSIFT_FIND, "--before", "2010-01-01", "--trash", work_}, state);
     ASSERT_EQ(trashed.exitCode, 0) << trashed.err;
-    const auto journals = [&] { return testsupport::listFolder(home_ / "state/chronosift").size(); };
+    const auto journals = [&] { return testsupport::listFolder(ours).size(); };
     ASSERT_EQ(journals(), 1u);
+    struct stat st;
+    EXPECT_TRUE(stat(ours.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
     const std::string files = trashDir() + "/files/", info = trashDir() + "/info/";
     makeFile(info + "b.trashinfo", 1000000000, "[Trash Info]\nPath=/elsewhere\n");
-    makeFile(files + "c.new", 1000000000, "c");
-    ASSERT_EQ(rename((files + "c.new").c_str(), (files + "c").c_str()), 0);
+    ASSERT_EQ(saveOver(files + "c", "c"), 0);
     makeFile(work_ + "/d", 1000000000, "its place taken");
 
     const auto undo = [&] {
@@ -539,6 +538,11 @@ TEST_F(TrashTest, UndoAfterARestart) {
     EXPECT_EQ(readFile(work_ + "/d"), "d");
     EXPECT_EQ(journals(), 0u);
     EXPECT_EQ(undo().err, "chronosift-find: nothing to undo\n");
+    const auto unkept =
+        testsupport::runProgram({CHRONOSIFT_FIND, "--before", "2010-01-01", "--trash", work_},
+                                {"XDG_STATE_HOME=" + home_.path()});
+    const std::string why = "will not work: " + home_.path() + "/chronosift: it is not a folder";
+    EXPECT_TRUE(unkept.exitCode == 1 && unkept.err.find(why) != std::string::npos) << unkept.err;
 }
 
 }  // namespace

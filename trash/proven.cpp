@@ -32,17 +32,22 @@ bool statAt(int folder, const std::string& name, struct stat& st) {
     return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// A plain rename, only while `to` is free: for file systems with neither a rename that cannot
-// replace nor links.
-int renameIfFree(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+// A plain rename onto a private name that is still free, for file systems with no rename that
+// cannot replace. Only ever onto a private name: no other program knows it, so nothing can take
+// it between the check and the rename. A plain rename onto any other name could replace a file
+// made there meanwhile, so it is refused.
+int renameToPrivate(int folder, const std::string& from, const std::string& to) {
+    if (!isPrivateName(to, "")) {
+        return EINVAL;
+    }
     if (const int error = injected("rename"); error != 0) {
         return error;
     }
     struct stat st;
-    if (statAt(toFolder, to, st)) {
+    if (statAt(folder, to, st)) {
         return EEXIST;
     }
-    return result(::renameat(fromFolder, from.c_str(), toFolder, to.c_str()));
+    return result(::renameat(folder, from.c_str(), folder, to.c_str()));
 }
 
 // A regular file of the user's at `name`, opened without blocking or following a link; its
@@ -132,7 +137,7 @@ int moveNoReplace(int fromFolder, const std::string& from, int toFolder, const s
 
 int takeOff(int folder, const std::string& name, const std::string& own) {
     const int error = moveNoReplace(folder, name, folder, own);
-    return error == EINVAL || error == ENOSYS ? renameIfFree(folder, name, folder, own) : error;
+    return error == EINVAL || error == ENOSYS ? renameToPrivate(folder, name, own) : error;
 }
 
 int giveBack(int folder, const std::string& own, int backFolder, const std::string& back) {
@@ -147,12 +152,11 @@ int giveBack(int folder, const std::string& own, int backFolder, const std::stri
     if (error != EINVAL && error != ENOSYS) {
         return error;
     }
+    // No rename that cannot replace: a link cannot replace either. Where there are no links
+    // either, the file keeps its private name: a plain rename could replace a file made at
+    // `back` after it was checked.
     error = addName(folder, own, backFolder, back);
-    if (error == 0) {
-        return dropSecondName(folder, own, backFolder, back);
-    }
-    // A file system with no links either: a plain rename, only while the name is still free.
-    return error == EEXIST ? error : renameIfFree(folder, own, backFolder, back);
+    return error == 0 ? dropSecondName(folder, own, backFolder, back) : error;
 }
 
 int dropSecondName(int folder, const std::string& own, int keptFolder, const std::string& kept) {
@@ -195,16 +199,6 @@ int nameOpenFile(int fd, int folder, const std::string& name) {
     }
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     return result(::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW));
-}
-
-int replaceWithOwn(int folder, const std::string& fresh, const Identity& id,
-                   const std::string& name) {
-    if (const int error = injected("rename"); error != 0) {
-        return error;
-    }
-    return id.inode != 0 && identityAt(folder, fresh) == id
-               ? result(::renameat(folder, fresh.c_str(), folder, name.c_str()))
-               : kChanged;
 }
 
 }  // namespace chronosift::trash

@@ -12,9 +12,11 @@
 // - moveNoReplace: renames without replacing (EINVAL or ENOSYS where the file system cannot).
 //   The caller checks what arrived.
 // - takeOff: gives `name` the private name `own`, which must not exist: a rename that cannot
-//   replace, or a plain rename only while `own` is still free.
+//   replace, or a plain rename only while `own` is still free (EINVAL when `own` is not a
+//   private name).
 // - giveBack: gives the private name `own` back to `back` without ever replacing `back`; where
-//   it needs a link and an unlink, the unlink is dropSecondName's.
+//   it needs a link and an unlink, the unlink is dropSecondName's. Where the file system has
+//   neither a rename that cannot replace nor links, it fails (the link's errno) and `own` stays.
 // - dropSecondName: unlinks the private name `own` only while it and `kept` are proved the same
 //   file (device and inode) with at least two links: the file keeps its name `kept`.
 // - dropRecord: unlinks the private name `own` only while it is proved to be a record that was
@@ -22,13 +24,12 @@
 //   inode `inode` and exactly the bytes `content`.
 // - dropOwnFile: unlinks `name` only while it is proved to be the file with identity `id` (a
 //   journal or temporary this run made and opened).
-// - dropOwnTemp: unlinks a private name of a regular file of the user's, proved by opening it
-//   without blocking or following a link (a dead run's temporary record, a stale temporary).
+// - dropOwnTemp: unlinks `name` only while it is a regular file of the user's, proved by opening
+//   it without blocking or following a link (a dead run's temporary record, a stale temporary,
+//   a press journal in its folder closed to others).
 // - nameOpenFile: gives the unnamed file (O_TMPFILE) this run holds open as `fd` the new name
 //   `name`; never replaces.
-// - replaceWithOwn: renames the file with identity `id`, which this run made under the fresh
-//   name `fresh`, onto `name`, replacing it (only for the program's own files, never the user's
-//   or another program's).
+// None ever replaces a name another program may use.
 // Every one asks the test hook (see HookScope) first; 0 or errno, kChanged when not proved.
 #pragma once
 
@@ -82,7 +83,5 @@ int dropRecord(int info, const std::string& own, uint64_t inode, const std::stri
 int dropOwnFile(int folder, const std::string& name, const platform::Identity& id);
 int dropOwnTemp(int folder, const std::string& name);
 int nameOpenFile(int fd, int folder, const std::string& name);
-int replaceWithOwn(int folder, const std::string& fresh, const platform::Identity& id,
-                   const std::string& name);
 
 }  // namespace chronosift::trash
