@@ -273,7 +273,9 @@ TEST_F(TrashTest, LongNamesAreShortenedInFilesOnly) {
     EXPECT_EQ(trashName(".." + std::string(300, '.'), 1, 245), "file.");
 }
 
-TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
+// Where the file system lacks a rename that cannot replace, or links, the other does the move;
+// without both, nothing changes.
+TEST_F(TrashTest, WithoutRenameNoReplaceOrLinksTheOtherMovesItOrNothingChanges) {
     makeFile(work_ + "/linked", 1000000000, "bytes");
     makeFile(work_ + "/stays", 1000000000, "bytes");
     Trash trash;
@@ -283,6 +285,10 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
               TrashStatus::Moved);
     EXPECT_FALSE(exists(work_ + "/linked"));
     EXPECT_EQ(readFile(trashDir() + "/files/linked"), "bytes");
+    // Without links (FAT, exFAT), the rename that cannot replace names the record too.
+    makeFile(work_ + "/fat", 1000000000, "fat");
+    const TrashHooks linkless{.fail = [](std::string_view c) { return c == "linkat" ? EPERM : 0; }};
+    ASSERT_EQ(moveToTrash(trash, work_ + "/fat", {.hooks = &linkless}).status, TrashStatus::Moved);
 
     const TrashHooks noLink{.fail = [](std::string_view call) {
         return call == "renameat2" ? EINVAL : call == "linkat" ? EPERM : 0;
@@ -307,8 +313,9 @@ TEST_F(TrashTest, WithoutRenameNoReplaceALinkMovesItOrNothingChanges) {
               TrashStatus::Failed);
     EXPECT_EQ(calls, 4);
     EXPECT_EQ(readFile(work_ + "/stays"), "bytes");
-    EXPECT_EQ(names(trashDir() + "/info"), std::vector<std::string>{"linked.trashinfo"});
-    EXPECT_EQ(names(trashDir() + "/files"), std::vector<std::string>{"linked"});
+    EXPECT_EQ(names(trashDir() + "/info"),
+              (std::vector<std::string>{"fat.trashinfo", "linked.trashinfo"}));
+    EXPECT_EQ(names(trashDir() + "/files"), (std::vector<std::string>{"fat", "linked"}));
 }
 
 // Counts what a killed run left behind, checking that nothing is lost or half-written.

@@ -344,6 +344,10 @@ int TrashCan::writeRecord(const std::string& infoName, const std::string& conten
         // Listed before it is linked, so a kill between the two leaves nothing unlisted.
         error = journal(infoName, static_cast<uint64_t>(st.st_ino), content);
         error = error != 0 ? error : addName(info.get(), temp, info.get(), infoName);
+        if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS) {
+            // No links here (FAT, exFAT): a rename that cannot replace names it as well.
+            error = moveNoReplace(info.get(), temp, info.get(), infoName);
+        }
     }
     fd.reset();
     if (!ok || error != 0) {
