@@ -238,6 +238,7 @@ void Form2::findResults() {
     const IndexSnapshot index = index_;  // the worker's, whatever happens to index_ meanwhile
     if (index != nullptr) {
         const std::vector<bool>* skip = trashed_.skipFor(index);
+        cancelled = true;  // unless the search runs to its end
         runOffThread(QStringLiteral("Searching..."), [&](const std::atomic<bool>& cancel) {
             ids = findMatches(*index, criterion, cutoff, {.cancel = &cancel, .skip = skip});
             cancelled = cancel;
