@@ -41,12 +41,8 @@ class DatePageTest : public PagesFixture {
         for (int i = 0; i < 6; ++i) {
             testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000 + i);
         }
-        addRow(tmp_->path());
-        next();
-        Form2& f2 = *app_->form2();
+        Form2& f2 = listBefore(tmp_->path());  // before 2006-06-30: all six
         ResultsModel& results = f2.results();
-        on<QRadioButton>(f2, "Option2")->click();  // before 2006-06-30: all six
-        press(f2, "Check1");
         const auto ids = [&] {
             std::vector<FileId> out;
             for (int r = 0; r < results.rowCount(); ++r) {
@@ -119,11 +115,7 @@ class DatePageTest : public PagesFixture {
         makeDir(tmp_->path() + "/files");
         const std::string file = tmp_->path() + "/files/bad\xFF\xFEname\n.txt";
         testsupport::makeFile(file, 1000000000);
-        addRow(tmp_->path() + "/files");
-        next();
-        Form2& f2 = *app_->form2();
-        on<QRadioButton>(f2, "Option2")->click();
-        press(f2, "Check1");
+        Form2& f2 = listBefore(tmp_->path() + "/files");
         auto* list = on<QTreeView>(f2, "ListView1");
         list->setCurrentIndex(f2.results().index(0, 0));
         QTest::keyClick(list, Qt::Key_Return);
@@ -170,11 +162,7 @@ class DatePageTest : public PagesFixture {
     void listActionsDoWhatWasChosen() {
         makeDir(tmp_->path() + "/files");
         testsupport::makeFile(tmp_->path() + "/files/a", 1000000000);
-        addRow(tmp_->path() + "/files");
-        next();
-        Form2& f2 = *app_->form2();
-        on<QRadioButton>(f2, "Option2")->click();
-        press(f2, "Check1");
+        Form2& f2 = listBefore(tmp_->path() + "/files");
         QCOMPARE(f2.results().rowCount(), 1);
         QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         const mode_t mask = ::umask(002);
@@ -268,11 +256,7 @@ class DatePageTest : public PagesFixture {
             testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000,
                                   std::string(static_cast<size_t>(i % 7), 'x'));
         }
-        addRow(tmp_->path());
-        next();
-        Form2& f2 = *app_->form2();
-        on<QRadioButton>(f2, "Option2")->click();
-        press(f2, "Check1");
+        Form2& f2 = listBefore(tmp_->path());
         bool inside = false;
         QTimer::singleShot(0, &f2, [&] {
             inside = f2.mousePointer() == kBusyPointer;
@@ -340,12 +324,8 @@ class DatePageTest : public PagesFixture {
         for (const auto& [name, size] : files) {
             testsupport::makeFile(root + "/" + name, 978307200 + size, std::string(size, 'x'));
         }
-        addRow(root);
-        next();
-        Form2& f2 = *app_->form2();
+        Form2& f2 = listBefore(root);
         ResultsModel& results = f2.results();
-        on<QRadioButton>(f2, "Option2")->click();
-        press(f2, "Check1");
         QCOMPARE(f2.windowTitle(), QStringLiteral("Chronosift [ 6 files found, 3.5 KB ]"));
         const auto names = [&] {
             QStringList out;
