@@ -82,13 +82,14 @@ class Form2 : public Page {
     // One message for the journals Undo cannot use, if any.
     void showUndoProblems(const std::vector<std::string>& problems);
     // Runs `work` on another thread, with a progress dialog while more than a moment's work is
-    // left. `work` gets a cancel flag and a count of files done.
-    void runWithProgress(
+    // left. `work` gets a cancel flag and a count of files done. False when Cancel was pressed,
+    // even once `work` had ended.
+    bool runWithProgress(
         const QString& text, size_t count,
         const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
     // Runs `work` on another thread with the rows held still (no check or row changes, no other
-    // long step) and the page answering meanwhile. `work` gets a cancel flag. While another step
-    // runs, nothing is run and the answer is false.
+    // long step) and the page answering meanwhile. `work` gets a cancel flag. False when another
+    // step runs (nothing is run) or Cancel was pressed: the caller then changes nothing.
     bool runOffThread(const QString& text, const std::function<void(const std::atomic<bool>&)>& work);
     // A header click: the order worked out off this thread, then the rows put in it.
     void sortList(int column, Qt::SortOrder order);

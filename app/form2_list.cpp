@@ -117,13 +117,8 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
         return;
     }
     ResultsModel::CheckPlan plan;
-    bool cancelled = false;
     if (!runOffThread(QStringLiteral("Checking the matching rows..."),
-                      [&](const std::atomic<bool>& cancel) {
-                          plan = model_.planMatching(rule, check);
-                          cancelled = cancel;
-                      }) ||
-        cancelled) {
+                      [&](const auto&) { plan = model_.planMatching(rule, check); })) {
         return;
     }
     const size_t changed = model_.applyMatching(plan);
@@ -145,25 +140,20 @@ bool Form2::runOffThread(const QString& text,
     busy_ = true;
     model_.setLocked(true);
     setMousePointer(kBusyPointer);
-    runWithProgress(text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) {
-        work(cancel);
-    });
+    const bool whole = runWithProgress(
+        text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) { work(cancel); });
     setMousePointer(kArrowPointer);
     model_.setLocked(false);
     busy_ = false;
-    return true;
+    return whole;
 }
 
 void Form2::sortList(int column, Qt::SortOrder order) {
     std::vector<uint32_t> from;
-    bool cancelled = false;
     // Another long step holding the rows (a sort included) refuses this one.
     if (model_.sortChanges(column, order) &&
-        runOffThread(QStringLiteral("Sorting..."), [&](const std::atomic<bool>& cancel) {
-            from = model_.orderBy(column, order);
-            cancelled = cancel;
-        }) &&
-        !cancelled) {
+        runOffThread(QStringLiteral("Sorting..."),
+                     [&](const auto&) { from = model_.orderBy(column, order); })) {
         setMousePointer(kBusyPointer);
         model_.applyOrder(column, order, from);
         setMousePointer(kArrowPointer);

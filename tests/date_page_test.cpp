@@ -250,7 +250,8 @@ class DatePageTest : public PagesFixture {
     }
 
     // One long step at a time: Check Matching while a header click's sort runs starts nothing
-    // (run, it would end the hold on the rows under the sort's worker).
+    // (run, it would end the hold on the rows under the sort's worker). Cancel, even once the
+    // worker is done, leaves the rows and the header as they were.
     void oneLongStepAtATime() {
         for (int i = 0; i < 2000; ++i) {
             testsupport::makeFile(tmp_->path() + "/f" + std::to_string(i), 1000000000,
@@ -261,13 +262,13 @@ class DatePageTest : public PagesFixture {
         QTimer::singleShot(0, &f2, [&] {
             inside = f2.mousePointer() == kBusyPointer;
             f2.checkMatching({"*", true, {}, {}}, true);
+            f2.findChild<QProgressDialog*>()->findChild<QPushButton*>()->click();
         });
         QHeaderView* header = on<QTreeView>(f2, "ListView1")->header();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           {header->sectionViewportPosition(2) + 5, header->height() / 2});
         const ResultsModel& results = f2.results();
-        QVERIFY(inside && header->sortIndicatorSection() == 2 && results.sizeAt(0) == 0 &&
-                results.sizeAt(results.rowCount() - 1) == 6);
+        QVERIFY(inside && header->sortIndicatorSection() == -1 && results.sortColumn() == -1);
         QVERIFY(results.checkedRows().empty());
     }
 

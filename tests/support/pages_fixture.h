@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
