@@ -238,9 +238,8 @@ void Form2::findResults() {
     const IndexSnapshot index = index_;  // the worker's, whatever happens to index_ meanwhile
     if (index != nullptr) {
         const std::vector<bool>* skip = trashed_.skipFor(index);
-        runOffThread(QStringLiteral("Searching..."), [&](const std::atomic<bool>& cancel) {
+        cancelled = !runOffThread(QStringLiteral("Searching..."), [&](const auto& cancel) {
             ids = findMatches(*index, criterion, cutoff, {.cancel = &cancel, .skip = skip});
-            cancelled = cancel;
         });
     }
     if (cancelled) {
@@ -408,7 +407,7 @@ std::string Form2::listPutBack(const std::vector<std::string>& files) {
     return {};
 }
 
-void Form2::runWithProgress(
+bool Form2::runWithProgress(
     const QString& text, size_t count,
     const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work) {
     std::atomic<bool> cancel{false};
@@ -439,6 +438,7 @@ void Form2::runWithProgress(
         loop.exec();
     }
     worker.join();
+    return !cancel;
 }
 
 void Form2::optionClicked(int option) {

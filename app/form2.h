@@ -82,13 +82,15 @@ class Form2 : public Page {
     // One message for the journals Undo cannot use, if any.
     void showUndoProblems(const std::vector<std::string>& problems);
     // Runs `work` on another thread, with a progress dialog while more than a moment's work is
-    // left. `work` gets a cancel flag and a count of files done.
-    void runWithProgress(
+    // left. `work` gets a cancel flag and a count of files done. False when Cancel was pressed,
+    // even once `work` had ended.
+    bool runWithProgress(
         const QString& text, size_t count,
         const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
     // Runs `work` on another thread with the rows held still (no check or row changes, no other
-    // long step) and the page answering meanwhile. `work` gets a cancel flag.
-    void runOffThread(const QString& text, const std::function<void(const std::atomic<bool>&)>& work);
+    // long step) and the page answering meanwhile. `work` gets a cancel flag. False when another
+    // step runs (nothing is run) or Cancel was pressed: the caller then changes nothing.
+    bool runOffThread(const QString& text, const std::function<void(const std::atomic<bool>&)>& work);
     // A header click: the order worked out off this thread, then the rows put in it.
     void sortList(int column, Qt::SortOrder order);
     void toggleSelected();
@@ -110,7 +112,7 @@ class Form2 : public Page {
     ResultsModel model_;
     IndexSnapshot index_;
     TrashedFiles trashed_;
-    bool busy_ = false;      // a trash operation is under way
+    bool busy_ = false;      // a long step (search, sort, trash, undo...) is under way
     bool searched_ = false;  // "Find Results" was pressed
     uint64_t search_ = 0;    // counts the presses of "Find Results"
     // What the last "Find Results" asked for.

@@ -76,6 +76,11 @@ void Form2::showListMenu(const QPoint& at) {
     menu.addAction(QStringLiteral("Uncheck Selected"), this,
                    [this, selection] { model_.setCheckedRows(selection, false); })
         ->setEnabled(!selection.isEmpty());
+    // While a long step holds the rows, nothing here may change a check or start another step.
+    const bool idle = !busy_;
+    for (QAction* entry : menu.actions()) {
+        entry->setEnabled(idle && entry->isEnabled());
+    }
     for (const bool check : {true, false}) {
         menu.addAction(
                 check ? QStringLiteral("Check Matching...") : QStringLiteral("Uncheck Matching..."),
@@ -86,7 +91,7 @@ void Form2::showListMenu(const QPoint& at) {
                         checkMatching(dialog.rule(), check);
                     }
                 })
-            ->setEnabled(model_.rowCount() > 0);
+            ->setEnabled(idle && model_.rowCount() > 0);
     }
     menu.addSeparator();
     const QModelIndex row =
@@ -112,13 +117,8 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
         return;
     }
     ResultsModel::CheckPlan plan;
-    bool cancelled = false;
-    runOffThread(QStringLiteral("Checking the matching rows..."),
-                 [&](const std::atomic<bool>& cancel) {
-                     plan = model_.planMatching(rule, check);
-                     cancelled = cancel;
-                 });
-    if (cancelled) {
+    if (!runOffThread(QStringLiteral("Checking the matching rows..."),
+                      [&](const auto&) { plan = model_.planMatching(rule, check); })) {
         return;
     }
     const size_t changed = model_.applyMatching(plan);
@@ -132,43 +132,35 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
     }
 }
 
-void Form2::runOffThread(const QString& text,
+bool Form2::runOffThread(const QString& text,
                          const std::function<void(const std::atomic<bool>&)>& work) {
+    if (busy_) {
+        return false;  // one long step at a time: the first one's worker still reads the rows
+    }
     busy_ = true;
     model_.setLocked(true);
     setMousePointer(kBusyPointer);
-    runWithProgress(text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) {
-        work(cancel);
-    });
+    const bool whole = runWithProgress(
+        text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) { work(cancel); });
     setMousePointer(kArrowPointer);
     model_.setLocked(false);
     busy_ = false;
+    return whole;
 }
 
 void Form2::sortList(int column, Qt::SortOrder order) {
-    if (busy_) {
-        // Another long step holds the rows: the header goes back to the order they have.
-        const QSignalBlocker quiet(list_->header());
-        list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
-        return;
-    }
-    if (!model_.sortChanges(column, order)) {
-        return;
-    }
     std::vector<uint32_t> from;
-    bool cancelled = false;
-    runOffThread(QStringLiteral("Sorting..."), [&](const std::atomic<bool>& cancel) {
-        from = model_.orderBy(column, order);
-        cancelled = cancel;
-    });
-    if (cancelled) {
-        const QSignalBlocker quiet(list_->header());
-        list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
-        return;
+    // Another long step holding the rows (a sort included) refuses this one.
+    if (model_.sortChanges(column, order) &&
+        runOffThread(QStringLiteral("Sorting..."),
+                     [&](const auto&) { from = model_.orderBy(column, order); })) {
+        setMousePointer(kBusyPointer);
+        model_.applyOrder(column, order, from);
+        setMousePointer(kArrowPointer);
     }
-    setMousePointer(kBusyPointer);
-    model_.applyOrder(column, order, from);
-    setMousePointer(kArrowPointer);
+    // The header shows the order the rows have, whatever a click meanwhile made it show.
+    const QSignalBlocker quiet(list_->header());
+    list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
 }
 
 void Form2::openRow(const QModelIndex& row, bool containingFolder) {

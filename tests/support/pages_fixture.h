@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -124,6 +125,14 @@ class PagesFixture : public QObject {
         auto* tree = on<FolderTree>(form1(), "FolderTreeview1");
         QVERIFY(tree->selectPath(QByteArray::fromStdString(path)));
         press(form1(), "Check1");
+    }
+    // Indexes `root`, then lists its files of before 2006-06-30 on the date page.
+    Form2& listBefore(const std::string& root) {
+        addRow(root);
+        next();
+        on<QRadioButton>(*app_->form2(), "Option2")->click();
+        press(*app_->form2(), "Check1");
+        return *app_->form2();
     }
     QStringList rows() {
         QStringList out;
