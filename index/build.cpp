@@ -142,7 +142,8 @@ class IndexBuilder {
         std::vector<walk::Task> first{{rootId, nullptr}};
         pool_->push(first);
         pool_->wait([&](size_t waiting) {
-            pool_->setThreads(tuner.observe(pool_->done(), std::chrono::steady_clock::now(),
+            pool_->setThreads(tuner.observe(pool_->done(), platform::blocksReadFromDevice(),
+                                            std::chrono::steady_clock::now(),
                                             waiting >= pool_->threads()));
             reportProgress();
         });

@@ -96,21 +96,35 @@ ThreadTuner::ThreadTuner(platform::Storage storage, unsigned processors) {
     processors = std::clamp(processors, 1u, 256u);
     switch (storage) {
         case platform::Storage::Memory:
-            current_ = cap_ = processors;
+            current_ = cap_ = cold_ = processors;
             break;
         case platform::Storage::Local:
             current_ = processors;
             cap_ = std::clamp(4 * processors, 64u, 256u);
+            cold_ = std::max(16u, processors);
             break;
         case platform::Storage::Network:
-            current_ = std::max(16u, processors);
+            current_ = cold_ = std::max(16u, processors);
             cap_ = std::clamp(8 * processors, 128u, 256u);
             break;
     }
 }
 
-unsigned ThreadTuner::observe(uint64_t done, std::chrono::steady_clock::time_point now,
-                              bool full) {
+unsigned ThreadTuner::observe(uint64_t done, uint64_t deviceBlocks,
+                              std::chrono::steady_clock::time_point now, bool full) {
+    // A few blocks may come from a device even on a warm walk (a folder not read for long);
+    // a cold one reads far more than this between two calls.
+    constexpr uint64_t kColdBlocks = 64;
+    const bool cold = lastBlocks_ != UINT64_MAX && deviceBlocks >= lastBlocks_ + kColdBlocks;
+    lastBlocks_ = deviceBlocks;
+    if (cold && !seenCold_ && current_ < cold_) {
+        seenCold_ = true;
+        current_ = cold_;
+        previous_ = 0;
+        holding_ = false;
+        windowStart_ = {};
+        return current_;
+    }
     if (holding_ || (current_ >= cap_ && previous_ == 0)) {
         return current_;
     }
@@ -120,7 +134,8 @@ unsigned ThreadTuner::observe(uint64_t done, std::chrono::steady_clock::time_poi
         return current_;
     }
     const std::chrono::duration<double> span = now - windowStart_;
-    if (span < std::chrono::milliseconds(100)) {
+    // A cold walk's pace comes in bursts (one read of the disk serves many folders).
+    if (span < (seenCold_ ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(100))) {
         return current_;
     }
     const double rate = static_cast<double>(done - windowDone_) / span.count();

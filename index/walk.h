@@ -76,7 +76,12 @@ class Pool {
 // memory file system) or by requests waiting on a disk or a network; only the second gains
 // from more threads than processors, and threads beyond what pays only take processor time
 // from other work. So the walk starts from the processors (more on a network file system,
-// where each request waits long), and every 100 ms of full queues it compares the folders read
+// where each request waits long). As soon as it sees the walk wait for a local device to read
+// (a cold cache), it goes to the count a disk needs to keep its queue full (16, or the
+// processors if more), since doubling from the processors costs the first seconds of a cold
+// walk and its first windows are too noisy to judge (the reads are the whole process's, so
+// other threads' reads from a disk count too). Then every 100 ms of full queues (1 s once the
+// walk has waited on a device: a cold walk's pace comes in bursts) it compares the folders read
 // per second with the last count's: while a doubling raises them by more than a tenth it
 // doubles again, up to a cap; otherwise it goes back to the last count that paid and holds it
 // for the rest of the row.
@@ -85,20 +90,25 @@ class ThreadTuner {
     // The start and the cap for a row on this kind of file system, on `processors` processors.
     ThreadTuner(platform::Storage storage, unsigned processors);
     // A fixed count, never changed.
-    explicit ThreadTuner(unsigned fixed) : current_(fixed), cap_(fixed) {}
+    explicit ThreadTuner(unsigned fixed) : current_(fixed), cap_(fixed), cold_(fixed) {}
 
     unsigned threads() const { return current_; }
-    // Called about every 20 ms with the folders read so far and whether every thread had a
-    // task waiting (a window with too little work to go round says nothing of the threads).
-    // Returns the count to use from now.
-    unsigned observe(uint64_t done, std::chrono::steady_clock::time_point now, bool full);
+    // Called about every 20 ms with the folders read so far, the blocks read from a device so
+    // far (platform::blocksReadFromDevice) and whether every thread had a task waiting (a window
+    // with too little work to go round says nothing of the threads). Returns the count to use
+    // from now.
+    unsigned observe(uint64_t done, uint64_t deviceBlocks,
+                     std::chrono::steady_clock::time_point now, bool full);
 
   private:
     unsigned current_;
     unsigned cap_;
-    unsigned previous_ = 0;     // the count before the last doubling
-    double previousRate_ = 0;   // folders a second at that count
+    unsigned cold_;            // the count to go to once the walk waits on a device
+    unsigned previous_ = 0;    // the count before the last doubling
+    double previousRate_ = 0;  // folders a second at that count
     bool holding_ = false;
+    bool seenCold_ = false;
+    uint64_t lastBlocks_ = UINT64_MAX;
     std::chrono::steady_clock::time_point windowStart_{};
     uint64_t windowDone_ = 0;
 };

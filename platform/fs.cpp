@@ -330,6 +330,11 @@ unsigned usableProcessors() {
     return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+uint64_t blocksReadFromDevice() {
+    struct rusage usage;
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? static_cast<uint64_t>(usage.ru_inblock) : 0;
+}
+
 Storage Folder::storage() const {
     struct statfs fs;
     if (::fstatfs(fd(), &fs) != 0) {

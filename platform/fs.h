@@ -35,6 +35,10 @@ size_t raiseOpenFileLimit();
 // The processors this process may run on (at least 1).
 unsigned usableProcessors();
 
+// The blocks this process has had to wait for a device to read so far, in 512-byte units (0
+// where the system does not count them). Reads served from the page cache do not count.
+uint64_t blocksReadFromDevice();
+
 // Where a file system keeps its data, as far as the time to read it goes: in memory (tmpfs,
 // ramfs), on a local device, or behind a network (NFS, SMB, FUSE such as sshfs, and the like).
 enum class Storage { Memory, Local, Network };

@@ -1,5 +1,6 @@
 #include "index/build.h"
 #include "index/layout.h"
+#include "index/walk.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -330,6 +331,22 @@ TEST(IndexContents, UnreadableFolderIsSkippedAndReported) {
 
 // Rows are walked from the top of the list down; one that is missing or no folder is recorded,
 // and the others go on.
+// At an even pace the walk ends at the processors, unless it waits on a disk: then at 16.
+TEST(IndexBuild, ThreadsJumpOnlyWhenTheWalkWaitsOnADisk) {
+    using platform::Storage;
+    for (const auto& [storage, blocksPerTick, expected] : {std::tuple{Storage::Local, 1000u, 16u},
+                                                           {Storage::Local, 8u, 2u},
+                                                           {Storage::Memory, 1000u, 2u}}) {
+        walk::ThreadTuner tuner(storage, 2);
+        const auto start = std::chrono::steady_clock::now();
+        for (unsigned tick = 0; tick < 300; ++tick) {
+            tuner.observe(100 * tick, blocksPerTick * tick,
+                          start + tick * std::chrono::milliseconds(20), true);
+        }
+        EXPECT_EQ(tuner.threads(), expected) << static_cast<int>(storage) << " " << blocksPerTick;
+    }
+}
+
 TEST(IndexOrder, RowsFromTopToBottom) {
     TempDir tmp;
     for (const char* row : {"one", "two"}) {
