@@ -90,7 +90,8 @@ class Form2 : public Page {
     // Runs `work` on another thread with the rows held still (no check or row changes, no other
     // long step) and the page answering meanwhile. `work` gets a cancel flag. False when another
     // step runs (nothing is run) or Cancel was pressed: the caller then changes nothing.
-    bool runOffThread(const QString& text, const std::function<void(const std::atomic<bool>&)>& work);
+    bool runOffThread(const QString& text,
+                      const std::function<void(const std::atomic<bool>&)>& work);
     // A header click: the order worked out off this thread, then the rows put in it.
     void sortList(int column, Qt::SortOrder order);
     void toggleSelected();

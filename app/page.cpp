@@ -147,7 +147,7 @@ QList<widgets::PushButton*> Page::pushButtons() const {
 }
 
 widgets::PushButton* Page::addButton(const QString& name, const QString& caption, QWidget* parent,
-                                      QRect geometry) {
+                                     QRect geometry) {
     auto* button = new widgets::PushButton(caption, parent);
     button->setObjectName(name);
     button->setFont(buttonFont());

@@ -60,7 +60,7 @@ class Page : public QWidget {
 
   protected:
     widgets::PushButton* addButton(const QString& name, const QString& caption, QWidget* parent,
-                                    QRect geometry);
+                                   QRect geometry);
     // The page's list, "ListView1": report view, rows in the order given, no editing.
     QTreeView* addListView(QRect geometry);
     // Gives a control (and the inner parts of lists, trees and pickers) its mouse-move role.

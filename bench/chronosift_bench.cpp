@@ -40,11 +40,11 @@
 
 #include "index/build.h"
 #include "index/calendar.h"
-#include "trash/trash.h"
 #include "recycle/recycling_bin.h"
 #include "search/export.h"
 #include "search/find.h"
 #include "search/results_model.h"
+#include "trash/trash.h"
 
 namespace {
 
@@ -221,12 +221,14 @@ int measure(const std::string& dir, bool sortTimes) {
         c = Clock::now();
         model.setRows(index, std::move(all));
         const double listMs = since(c);
-        std::printf("  (\"on it\" below includes the view's layout and a redraw; a redraw alone: "
-                    "%.1f ms)\n",
-                    idleMs);
-        std::printf("  a search listing all %d files: search %.1f ms (off the page's thread), "
-                    "rows into the list %.1f ms\n",
-                    model.rowCount(), searchMs, listMs);
+        std::printf(
+            "  (\"on it\" below includes the view's layout and a redraw; a redraw alone: "
+            "%.1f ms)\n",
+            idleMs);
+        std::printf(
+            "  a search listing all %d files: search %.1f ms (off the page's thread), "
+            "rows into the list %.1f ms\n",
+            model.rowCount(), searchMs, listMs);
         c = Clock::now();
         model.setAllChecked(true);
         std::printf("  Check All %.1f ms", since(c));
@@ -242,8 +244,8 @@ int measure(const std::string& dir, bool sortTimes) {
                 c = Clock::now();
                 model.applyOrder(column, order, from);
                 std::printf("  sort by %s %s: %.1f ms off the thread + %.1f ms on it\n",
-                            kColumns[column], order == Qt::AscendingOrder ? "asc" : "desc",
-                            orderMs, since(c));
+                            kColumns[column], order == Qt::AscendingOrder ? "asc" : "desc", orderMs,
+                            since(c));
             }
         }
         model.sort(-1);
@@ -252,14 +254,14 @@ int measure(const std::string& dir, bool sortTimes) {
         const double planMs = elapsed(c);
         c = Clock::now();
         const size_t matched = model.applyMatching(plan);
-        std::printf("  Check Matching \"*5*\": %.1f ms off the thread + %.1f ms on it, %zu checked\n",
-                    planMs, since(c), matched);
+        std::printf(
+            "  Check Matching \"*5*\": %.1f ms off the thread + %.1f ms on it, %zu checked\n",
+            planMs, since(c), matched);
         const std::string csv = "/dev/shm/chronosift-bench-list.csv";
         c = Clock::now();
         const bool saved = chronosift::saveList(
-                               csv, *index, ids(model), [&](size_t r) {
-                                   return model.isChecked(static_cast<int>(r));
-                               },
+                               csv, *index, ids(model),
+                               [&](size_t r) { return model.isChecked(static_cast<int>(r)); },
                                chronosift::ListFormat::Csv)
                                .empty();
         const double exportMs = elapsed(c);
@@ -292,9 +294,10 @@ int measure(const std::string& dir, bool sortTimes) {
             const auto end = Clock::now();
             esc.join();
             if (stopped) {
-                std::printf("  a build cancelled %d ms in: stopped, its partial index freed, "
-                            "%.1f ms after the flag was set\n",
-                            after, ms(end - setAt).count());
+                std::printf(
+                    "  a build cancelled %d ms in: stopped, its partial index freed, "
+                    "%.1f ms after the flag was set\n",
+                    after, ms(end - setAt).count());
             } else {
                 std::printf("  a build cancelled %d ms in: it had finished\n", after);
             }

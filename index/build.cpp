@@ -46,8 +46,8 @@ class IndexBuilder {
           // Folders waiting for their subfolders hold descriptors; past this many, subfolders
           // are reopened from the row instead.
           openBudget_(std::max<size_t>(64, platform::raiseOpenFileLimit() / 2)) {
-        const unsigned n = options.threads != 0 ? std::clamp(options.threads, 1u, kMaxThreads)
-                                                : kMaxThreads;
+        const unsigned n =
+            options.threads != 0 ? std::clamp(options.threads, 1u, kMaxThreads) : kMaxThreads;
         // Workers hold nothing until their thread first reads a folder.
         for (unsigned i = 0; i < n; ++i) {
             workers_.push_back(std::make_unique<Worker>());

@@ -72,7 +72,8 @@ void Pool::loop(unsigned worker) {
         {
             std::unique_lock lock(mutex_);
             workCv_.wait(lock, [&] {
-                return stop_ || (!tasks_.empty() && worker < limit_.load(std::memory_order_relaxed));
+                return stop_ ||
+                       (!tasks_.empty() && worker < limit_.load(std::memory_order_relaxed));
             });
             if (stop_) {
                 return;

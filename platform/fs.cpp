@@ -1,9 +1,9 @@
 #include "platform/fs.h"
 
 #include <dirent.h>
-#include <sched.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>

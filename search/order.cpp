@@ -152,7 +152,9 @@ std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<File
             }
             if (end - begin > 1) {
                 const FileIndex::Folder& f = index->folder(rankOwner[keys[begin].key]);
-                const auto name = [&](const Keyed& k) { return f.fileName(ids[k.row] - f.firstFile); };
+                const auto name = [&](const Keyed& k) {
+                    return f.fileName(ids[k.row] - f.firstFile);
+                };
                 const auto less = [&](const Keyed& a, const Keyed& b) { return name(a) < name(b); };
                 if (end - begin > 32) {
                     std::stable_sort(keys.begin() + static_cast<ptrdiff_t>(begin),

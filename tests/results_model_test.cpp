@@ -157,8 +157,11 @@ class ResultsModelTest : public QObject {
         for (int row = 1; row < 200; row += 2) {
             odd.push_back(row);
         }
-        const std::vector<std::vector<int>> cases = {
-            {0, 2, 4, 63, 64, 127, 128, 199}, {10, 11, 12, 13, 14, 15}, {}, odd, firstIds<int>(200)};
+        const std::vector<std::vector<int>> cases = {{0, 2, 4, 63, 64, 127, 128, 199},
+                                                     {10, 11, 12, 13, 14, 15},
+                                                     {},
+                                                     odd,
+                                                     firstIds<int>(200)};
         for (const std::vector<int>& removed : cases) {
             ResultsModel model;
             QAbstractItemModelTester tester(&model,
@@ -187,8 +190,8 @@ class ResultsModelTest : public QObject {
                     QCOMPARE(held[old].column(), old % 2);
                 }
             }
-            const auto checked = static_cast<size_t>(
-                std::count_if(expected.begin(), expected.end(), [](const auto& e) { return e.second; }));
+            const auto checked = static_cast<size_t>(std::count_if(
+                expected.begin(), expected.end(), [](const auto& e) { return e.second; }));
             QCOMPARE(model.checkedRows().size(), checked);
             QCOMPARE(model.totals().checked, checked);
             QCOMPARE(model.totals().rows, expected.size());

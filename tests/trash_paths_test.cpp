@@ -162,9 +162,9 @@ TEST_F(TrashTest, AMoveByLinkKilledPartWayIsFinishedByTheNextRun) {
         bool undo;         // killed in Undo's move back rather than the move
         const char* call;  // killed before this call, the nth time (in a move the first two links
         int nth;           // name the journal and the record, the first unlink drops its temporary)
-        int saved;  // another program saves a new version to the name before "rename" (1), or
-                    // puts one there and the file aside before the move's link (2)
-        bool inTrash;      // where the checked file is in the end
+        int saved;     // another program saves a new version to the name before "rename" (1), or
+                       // puts one there and the file aside before the move's link (2)
+        bool inTrash;  // where the checked file is in the end
         bool emptied = false;     // the trash is emptied before the next run
         int cleanUpKilledAt = 0;  // the next run dies before this call of its clean-up
     };
