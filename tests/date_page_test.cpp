@@ -153,6 +153,9 @@ class DatePageTest : public PagesFixture {
         QVERIFY2(messages_[0].startsWith("cannot write in " + QString::fromStdString(tmp_->path()) +
                                          "/missing: No such file or directory"),
                  qPrintable(messages_[0]));
+        const size_t names = testsupport::listFolder(tmp_->path()).size();
+        QVERIFY(!f2.saveListTo(tmp_->path() + "/files"));               // a folder in its place
+        QCOMPARE(testsupport::listFolder(tmp_->path()).size(), names);  // no temporary left
     }
 
     // Save List As through its dialog: a name typed without an extension takes the chosen
@@ -362,6 +365,15 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(names(), (QStringList{"big", "mid", "small", "gone", "a/locked", "keep"}));
         QCOMPARE(results.checkedRows(), (std::vector<int>{0, 1, 2, 3, 4}));
+        // Save List writes the rows in the order shown, each with its own check.
+        QVERIFY(f2.saveListTo(tmp_->path() + "/shown.csv"));
+        QStringList saved = QString::fromStdString(readAll(tmp_->path() + "/shown.csv"))
+                                .split("\r\n", Qt::SkipEmptyParts)
+                                .mid(1);
+        for (QString& line : saved) {
+            line = line.section(',', 0, 0).mid(static_cast<int>(root.size()) + 1) + line.right(1);
+        }
+        QCOMPARE(saved, (QStringList{"big1", "mid1", "small1", "gone1", "a/locked1", "keep0"}));
         QCOMPARE(f2.windowTitle(),
                  QStringLiteral("Chronosift [ 6 files found, 3.5 KB \u00b7 5 checked, 3.5 KB ]"));
         QTest::keyClick(on(f2, "ListView1"), Qt::Key_Delete);  // as the button does; "No"
