@@ -99,10 +99,11 @@ TEST(RecyclingBin, TextsNameCountsAndSizes) {
               "Chronosift [ 1,234,567 files found, 0 bytes \u00b7 1,000 checked, 0 bytes ]");
     EXPECT_EQ(resultsCaption(1, 999950, 1, 1500),
               "Chronosift [ 1 file found, 1.0 MB \u00b7 1 checked, 1.5 KB ]");
-    // Overlong forms and surrogates are not text: each byte shows as U+FFFD; DEL as its symbol.
+    // Overlong forms and surrogates are not text: each byte shows as U+FFFD; DEL as its symbol;
+    // four bytes beyond the first plane (an emoji) are one character.
     EXPECT_EQ(platform::displayText("a\xC0\xAF"
-                                    "b\xED\xA0\x80\x7F"),
-              "a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD\u2421");
+                                    "b\xED\xA0\x80\x7F\xF0\x9F\x98\x80"),
+              "a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD\u2421\U0001F600");
     EXPECT_EQ(platform::sizeText(999), "999 bytes");
     EXPECT_EQ(platform::sizeText(1000), "1.0 KB");
     EXPECT_EQ(platform::sizeText(UINT64_MAX), "18.4 EB");
