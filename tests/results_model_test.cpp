@@ -203,13 +203,14 @@ class ResultsModelTest : public QObject {
     void sortingKeepsChecksWithTheirFiles() {
         testsupport::TempDir tmp;
         // name, time, size; "b" and "b c" order the folders differently from their files, and
-        // as two search folders given "b" first; one time is before 1970.
+        // as two search folders given "b" first; a folder's files come before its subfolders',
+        // which go A to Z; one time is before 1970.
         const std::vector<std::tuple<std::string, int64_t, int>> files = {
             {"b/z", 1000000300, 5},
-            {"b/a", 1000000100, 0},
+            {"b/s/a", 1000000100, 0},
             {"b c/m", 1000000200, 7},
             {"b c/t", 1000000100, 2000},
-            {"b/y", -31536000, 1}};
+            {"b/r/y", -31536000, 1}};
         for (const auto& [name, time, size] : files) {
             testsupport::makeDir(tmp / name.substr(0, name.rfind('/')));
             testsupport::makeFile(tmp / name, time, std::string(size, 'x'));
@@ -229,14 +230,14 @@ class ResultsModelTest : public QObject {
             return out;
         };
         const QStringList inIndexOrder = names();
-        int rowOfY = static_cast<int>(inIndexOrder.indexOf("b/y"));
+        int rowOfY = static_cast<int>(inIndexOrder.indexOf("b/r/y"));
         model.setChecked(rowOfY, true);
         QPersistentModelIndex heldY = model.index(rowOfY, 1);
 
         const std::vector<std::pair<int, QStringList>> cases = {
-            {0, {"b c/m", "b c/t", "b/a", "b/y", "b/z"}},
-            {1, {"b/y", "b/a", "b c/t", "b c/m", "b/z"}},  // "b/a" and "b c/t" tie: index order
-            {2, {"b/a", "b/y", "b/z", "b c/m", "b c/t"}},
+            {0, {"b c/m", "b c/t", "b/z", "b/r/y", "b/s/a"}},
+            {1, {"b/r/y", "b/s/a", "b c/t", "b c/m", "b/z"}},  // a tie, in index order
+            {2, {"b/s/a", "b/r/y", "b/z", "b c/m", "b c/t"}},
         };
         for (const auto& [column, expected] : cases) {
             // Each sort starts from the order shown, not index order: ties still take index order.
@@ -246,7 +247,7 @@ class ResultsModelTest : public QObject {
             model.sort(column, Qt::AscendingOrder);
             QCOMPARE(names(), expected);
             QCOMPARE(reversed, expected);
-            rowOfY = static_cast<int>(names().indexOf("b/y"));
+            rowOfY = static_cast<int>(names().indexOf("b/r/y"));
             QCOMPARE(model.checkedRows(), (std::vector<int>{rowOfY}));
             QCOMPARE(heldY.row(), rowOfY);
         }
@@ -254,7 +255,7 @@ class ResultsModelTest : public QObject {
         QCOMPARE(model.totals().checkedBytes, 1u);
         // Rows put back (by Undo) take their places in the order shown, checked.
         model.sort(2, Qt::DescendingOrder);
-        const QStringList shown = names();  // b c/t, b c/m, b/z, b/y, b/a
+        const QStringList shown = names();  // b c/t, b c/m, b/z, b/r/y, b/s/a
         const std::vector<FileId> back = {model.fileAt(0), model.fileAt(2)};
         model.removeRowsAt({0, 2});
         model.insertFiles(back);
