@@ -104,8 +104,10 @@ class ResultsModelTest : public QObject {
                      QString(title));
         }
         QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
-        QCOMPARE(model.data(model.index(5, 0), Qt::DisplayRole).toString(),
-                 QString::fromStdString(index_->path(5)));
+        for (const int role : {Qt::DisplayRole, Qt::ToolTipRole}) {  // the tip: a path whole
+            QCOMPARE(model.data(model.index(5, 0), role).toString(),
+                     QString::fromStdString(index_->path(5)));
+        }
         QVERIFY(model.checkedRows().empty());
 
         QVERIFY(model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole));
@@ -263,6 +265,12 @@ class ResultsModelTest : public QObject {
         QCOMPARE(model.checkedRows(), (std::vector<int>{0, 2, 3}));
         model.sort(-1);
         QCOMPARE(names(), inIndexOrder);
+        // A new search is listed unsorted, and a click on the column sorted last sorts it again.
+        model.sort(2);
+        model.setRows(index, firstIds(index->fileCount()));
+        QCOMPARE(names(), inIndexOrder);
+        model.sort(2);
+        QCOMPARE(names(), cases[2].second);
     }
 
     void lastModifiedTexts() {
