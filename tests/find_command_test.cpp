@@ -78,12 +78,15 @@ TEST(FindCommand, FoldersAsGiven) {
     makeFile(tmp / "a/one", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/two", utcTime(2000, 1, 1, 12));
     makeFile(tmp / "a/b/c/three", utcTime(2000, 1, 1, 12));
-    const auto result = runProgram({"/bin/sh", "-c",
-                                    "cd '" + tmp.path() + "' && exec '" + kFind +
-                                        "' --before 2010-01-01 nothing plain ./a/b/c ./a ./a/b/"});
+    makeDir(tmp / "-x");  // after "--", a folder named like an option
+    makeFile(tmp / "-x/four", utcTime(2000, 1, 1, 12));
+    const auto result =
+        runProgram({"/bin/sh", "-c",
+                    "cd '" + tmp.path() + "' && exec '" + kFind +
+                        "' --before 2010-01-01 nothing plain ./a/b/c ./a ./a/b/ -- -x"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(lines(result.out),
-              (std::vector<std::string>{tmp / "a/one", tmp / "a/b/two", tmp / "a/b/c/three"}));
+    EXPECT_EQ(lines(result.out), (std::vector<std::string>{tmp / "a/one", tmp / "a/b/two",
+                                                           tmp / "a/b/c/three", tmp / "-x/four"}));
     const std::string tail =
         " will be removed because it is a subfolder of another folder that you added.";
     EXPECT_EQ(result.err, tmp / "a/b/" + tail + "\n" + tmp / "a/b/c/" + tail + "\n" +
