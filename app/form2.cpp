@@ -215,15 +215,13 @@ void Form2::findResults() {
     if (busy_) {
         return;
     }
-    for (int i = 0; i < 3; ++i) {
-        if (options_[i]->isChecked() && !pickers_[i]->commit()) {
-            return;  // the picker said why and shows the date it kept; no search with another
-        }
-    }
     Criterion criterion = criterion_;
     int64_t cutoff = cutoff_;
     for (int i = 0; i < 3; ++i) {
         if (options_[i]->isChecked()) {
+            if (!pickers_[i]->commit()) {
+                return;  // the picker said why and shows the date it kept; no search with another
+            }
             static constexpr Criterion kCriteria[] = {Criterion::After, Criterion::Before,
                                                       Criterion::On};
             const QDate d = pickers_[i]->date();
