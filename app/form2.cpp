@@ -10,12 +10,12 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <QTreeView>
 #include <thread>
 #include <unordered_set>
 
 #include "app/widgets/date_picker.h"
 #include "app/widgets/message_box.h"
+#include "app/widgets/results_view.h"
 #include "index/build.h"
 #include "index/calendar.h"
 #include "platform/text.h"
@@ -62,9 +62,8 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     // it and let the search run with the date kept).
     findButton_->setFocusPolicy(Qt::TabFocus);
 
-    list_ = addListView(twipsRect(120, 2400, 8295, 2535));
-    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_ = new widgets::ResultsView(this);
+    placeList(list_, twipsRect(120, 2400, 8295, 2535));
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setModel(&model_);
     list_->installEventFilter(this);
@@ -129,7 +128,7 @@ Form2::Form2() : Page(QStringLiteral("Form2"), 8550, 5580), model_(this) {
     addAction(saveAction_);
     connect(saveAction_, &QAction::triggered, this, &Form2::saveListAs);
     connect(&model_, &ResultsModel::totalsChanged, this, &Form2::updateCaption);
-    connect(list_->header(), &QHeaderView::sortIndicatorChanged, this,
+    connect(list_->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) { sortList(column, order); });
 }
 
@@ -157,16 +156,14 @@ void Form2::load(const QWidget& form1) {
     move(form1.pos().x(), pos().y());
     options_[0]->setChecked(true);
     loadCustomPointer();
-    QHeaderView* header = list_->header();
-    // The path takes what the time and the size leave, so all three are in view; a long path is
-    // shortened in the middle, keeping the file name, and its tooltip gives it whole.
+    QHeaderView* header = list_->horizontalHeader();
+    // The path takes what the time and the size leave, so all three are in view (the view
+    // shortens a long path in its middle, keeping the file name; its tooltip gives it whole).
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(twips(600));
     header->resizeSection(1, twips(2300));
     header->resizeSection(2, twips(1300));
     header->setSectionResizeMode(0, QHeaderView::Stretch);
-    list_->setTextElideMode(Qt::ElideMiddle);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // A click sorts by the column, a second one reverses; the header shows which.
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
@@ -232,12 +229,15 @@ void Form2::findResults() {
     }
     // Ten million files take a moment: searched off this thread, the page still drawn.
     std::vector<FileId> ids;
+    uint64_t bytes = 0;
     bool cancelled = false;
     const IndexSnapshot index = index_;  // the worker's, whatever happens to index_ meanwhile
     if (index != nullptr) {
         const std::vector<bool>* skip = trashed_.skipFor(index);
         cancelled = !runOffThread(QStringLiteral("Searching..."), [&](const auto& cancel) {
             ids = findMatches(*index, criterion, cutoff, {.cancel = &cancel, .skip = skip});
+            bytes = ResultsModel::bytesOf(index.get(), ids);
+            ids.shrink_to_fit();  // here, not where the model takes the rows
         });
     }
     if (cancelled) {
@@ -249,9 +249,9 @@ void Form2::findResults() {
     ++search_;
     searched_ = true;
     // A new search lists in index order again.
-    const QSignalBlocker quiet(list_->header());
-    list_->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    model_.setRows(index, std::move(ids));
+    const QSignalBlocker quiet(list_->horizontalHeader());
+    list_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    model_.setRows(index, std::move(ids), bytes);
     setMousePointer(kArrowPointer);
 }
 
@@ -280,11 +280,16 @@ void Form2::sendToTrash() {
         files.push_back(model_.fileAt(row));
     }
     auto press = std::make_unique<TrashPress>(model_.snapshot(), search_, rows, std::move(files));
+    ResultsModel::Removal removal;
     runWithProgress(QStringLiteral("Moving the checked files to the trash..."), press->size(),
                     [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
                         press->run({.cancel = &cancel, .progress = [&](size_t n) { done = n; }});
+                        // What the leaving rows hold, read here rather than on the page's
+                        // thread: millions of them take a while.
+                        removal = model_.planRemoval(press->leavingRows());
                     });
-    const std::vector<int> removed = press->settle(trashed_, index_);
+    press->settle(trashed_, index_);
+    const std::vector<int>& removed = removal.rows;
     // The first row still listed at or below the top of the view stays at the top.
     int top = list_->indexAt(QPoint(0, 0)).row();
     auto at = std::lower_bound(removed.begin(), removed.end(), top);
@@ -292,7 +297,7 @@ void Form2::sendToTrash() {
         ++top;
     }
     top -= static_cast<int>(at - removed.begin());
-    model_.removeRowsAt(removed);
+    model_.removeRows(removal);
     if (top >= 0 && top < model_.rowCount()) {
         list_->scrollTo(model_.index(top, 0), QAbstractItemView::PositionAtTop);
     }
@@ -401,13 +406,16 @@ std::string Form2::listPutBack(const std::vector<std::string>& files) {
             model_.setChecked(row, true);
         }
     }
-    model_.sort(list_->header()->sortIndicatorSection(), list_->header()->sortIndicatorOrder());
+    model_.sort(list_->horizontalHeader()->sortIndicatorSection(), list_->horizontalHeader()->sortIndicatorOrder());
     return {};
 }
 
 bool Form2::runWithProgress(
     const QString& text, size_t count,
     const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work) {
+    // The worker may read the rows and their checks: no key or click changes them meanwhile
+    // (the progress dialog, modal, shows only after a while).
+    model_.setLocked(true);
     std::atomic<bool> cancel{false};
     std::atomic<size_t> done{0};
     std::atomic<bool> finished{false};
@@ -436,6 +444,7 @@ bool Form2::runWithProgress(
         loop.exec();
     }
     worker.join();
+    model_.setLocked(false);
     return !cancel;
 }
 

@@ -17,10 +17,10 @@
 class QAction;
 namespace chronosift::widgets {
 class DatePicker;
+class ResultsView;
 }
 class QGroupBox;
 class QRadioButton;
-class QTreeView;
 
 namespace chronosift {
 
@@ -82,8 +82,8 @@ class Form2 : public Page {
     // One message for the journals Undo cannot use, if any.
     void showUndoProblems(const std::vector<std::string>& problems);
     // Runs `work` on another thread, with a progress dialog while more than a moment's work is
-    // left. `work` gets a cancel flag and a count of files done. False when Cancel was pressed,
-    // even once `work` had ended.
+    // left, and no check changed meanwhile. `work` gets a cancel flag and a count of files done.
+    // False when Cancel was pressed, even once `work` had ended.
     bool runWithProgress(
         const QString& text, size_t count,
         const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
@@ -109,7 +109,7 @@ class Form2 : public Page {
     widgets::PushButton* findButton_;
     widgets::PushButton* backButton_;
     widgets::PushButton* trashButton_;
-    QTreeView* list_;
+    widgets::ResultsView* list_;
     ResultsModel model_;
     IndexSnapshot index_;
     TrashedFiles trashed_;

@@ -10,12 +10,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QSignalBlocker>
-#include <QTreeView>
 #include <QUrl>
 
 #include "app/check_rule_dialog.h"
 #include "app/form2.h"
 #include "app/widgets/message_box.h"
+#include "app/widgets/results_view.h"
 #include "platform/desktop.h"
 #include "platform/text.h"
 #include "search/export.h"
@@ -138,12 +138,10 @@ bool Form2::runOffThread(const QString& text,
         return false;  // one long step at a time: the first one's worker still reads the rows
     }
     busy_ = true;
-    model_.setLocked(true);
     setMousePointer(kBusyPointer);
     const bool whole = runWithProgress(
         text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) { work(cancel); });
     setMousePointer(kArrowPointer);
-    model_.setLocked(false);
     busy_ = false;
     return whole;
 }
@@ -159,8 +157,8 @@ void Form2::sortList(int column, Qt::SortOrder order) {
         setMousePointer(kArrowPointer);
     }
     // The header shows the order the rows have, whatever a click meanwhile made it show.
-    const QSignalBlocker quiet(list_->header());
-    list_->header()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
+    const QSignalBlocker quiet(list_->horizontalHeader());
+    list_->horizontalHeader()->setSortIndicator(model_.sortColumn(), model_.sortOrder());
 }
 
 void Form2::openRow(const QModelIndex& row, bool containingFolder) {

@@ -156,15 +156,19 @@ widgets::PushButton* Page::addButton(const QString& name, const QString& caption
     return button;
 }
 
-QTreeView* Page::addListView(QRect geometry) {
-    auto* list = new QTreeView(this);
+void Page::placeList(QAbstractItemView* list, QRect geometry) {
     list->setObjectName(QStringLiteral("ListView1"));
     list->setFont(listFont());
     list->setGeometry(geometry);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QTreeView* Page::addListView(QRect geometry) {
+    auto* list = new QTreeView(this);
+    placeList(list, geometry);
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setItemsExpandable(false);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     return list;
 }
 

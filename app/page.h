@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QWidget>
 
+class QAbstractItemView;
 class QTreeView;
 #include <optional>
 
@@ -63,6 +64,8 @@ class Page : public QWidget {
                                    QRect geometry);
     // The page's list, "ListView1": report view, rows in the order given, no editing.
     QTreeView* addListView(QRect geometry);
+    // Names a list "ListView1" and gives it the lists' font and its place.
+    void placeList(QAbstractItemView* list, QRect geometry);
     // Gives a control (and the inner parts of lists, trees and pickers) its mouse-move role.
     void setMoveRole(QWidget* control, MoveRole role);
 

@@ -34,10 +34,8 @@
 #include <vector>
 
 #include <QApplication>
-#include <QHeaderView>
-#include <QTableView>
-#include <QTreeView>
 
+#include "app/widgets/results_view.h"
 #include "index/build.h"
 #include "index/calendar.h"
 #include "recycle/recycling_bin.h"
@@ -172,30 +170,14 @@ int measure(const std::string& dir, bool sortTimes) {
     // The results list over every indexed file, each step split into the part the page runs on
     // another thread and the part on its own thread, which must stay under 100 ms.
     if (sortTimes) {
-        // A list view as the page sets it up, offscreen: what it does after each change (lay
-        // out its rows, draw those shown) is timed with the change.
+        // The page's own list view, offscreen: what it does after each change (lay out its
+        // rows, draw those shown) is timed with the change.
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         int argc = 1;
         char name[] = "chronosift-bench";
         char* argv[] = {name, nullptr};
         QApplication app(argc, argv);
-        // CHRONOSIFT_BENCH_VIEW=table puts a table view in the tree view's place, to compare.
-        const char* kind = std::getenv("CHRONOSIFT_BENCH_VIEW");
-        std::unique_ptr<QAbstractItemView> owned;
-        if (kind != nullptr && std::string(kind) == "table") {
-            auto* table = new QTableView;
-            table->verticalHeader()->hide();
-            owned.reset(table);
-        } else {
-            auto* tree = new QTreeView;
-            tree->setRootIsDecorated(false);
-            tree->setUniformRowHeights(true);
-            tree->setItemsExpandable(false);
-            owned.reset(tree);
-        }
-        QAbstractItemView& view = *owned;
-        view.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        chronosift::widgets::ResultsView view;
         view.resize(800, 400);
         view.setModel(&model);
         view.show();
@@ -217,17 +199,19 @@ int measure(const std::string& dir, bool sortTimes) {
         c = Clock::now();
         auto all = chronosift::findMatches(*index, chronosift::Criterion::After,
                                            chronosift::dayNumber({1900, 1, 1}));
+        const uint64_t allBytes = chronosift::ResultsModel::bytesOf(index.get(), all);
+        all.shrink_to_fit();
         const double searchMs = elapsed(c);
         c = Clock::now();
-        model.setRows(index, std::move(all));
+        model.setRows(index, std::move(all), allBytes);
         const double listMs = since(c);
         std::printf(
             "  (\"on it\" below includes the view's layout and a redraw; a redraw alone: "
             "%.1f ms)\n",
             idleMs);
         std::printf(
-            "  a search listing all %d files: search %.1f ms (off the page's thread), "
-            "rows into the list %.1f ms\n",
+            "  a search listing all %d files: search and its total size %.1f ms (off the page's "
+            "thread), rows into the list %.1f ms\n",
             model.rowCount(), searchMs, listMs);
         c = Clock::now();
         model.setAllChecked(true);
@@ -276,9 +260,14 @@ int measure(const std::string& dir, bool sortTimes) {
             gone.push_back(r);
         }
         c = Clock::now();
-        model.removeRowsAt(gone);
-        std::printf("  removing every other row (all checked): %.1f ms, %d left\n", since(c),
-                    model.rowCount());
+        const auto removal = model.planRemoval(std::move(gone));
+        const double planRemovalMs = elapsed(c);
+        c = Clock::now();
+        model.removeRows(removal);
+        std::printf(
+            "  removing every other row (all checked): %.1f ms off the thread + %.1f ms on it, "
+            "%d left\n",
+            planRemovalMs, since(c), model.rowCount());
         // Esc during a build: how long the walk takes to stop once the flag is set.
         for (const int after : {300, 2000}) {
             std::atomic<bool> cancel{false};

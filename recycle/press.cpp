@@ -108,6 +108,10 @@ std::vector<int> TrashPress::settle(TrashedFiles& trashed, const IndexSnapshot& 
     if (current != nullptr && current != searched_) {
         trashed.markPaths(current, gone);
     }
+    return leavingRows();
+}
+
+std::vector<int> TrashPress::leavingRows() const {
     return rowsToRemove(rows_, outcomes_);
 }
 

@@ -38,6 +38,9 @@ class TrashPress {
     // searched snapshot and for `current` when it is a newer one, and returns the rows that
     // leave the list, ascending.
     std::vector<int> settle(TrashedFiles& trashed, const IndexSnapshot& current) const;
+    // After run: the rows that leave the list (those settle returns), without marking anything;
+    // may run off the user-interface thread.
+    std::vector<int> leavingRows() const;
     // One message naming the files that stayed and why, or "" when every file tried went.
     std::string failures() const;
     // Whether anything moved, so there is something to undo.

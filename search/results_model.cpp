@@ -64,7 +64,9 @@ QString lastModifiedText(int64_t utcSeconds, platform::LocalZone& zone, const QL
 ResultsModel::ResultsModel(QObject* parent, QLocale locale)
     : QAbstractTableModel(parent), locale_(std::move(locale)) {}
 
-void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
+void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids,
+                           std::optional<uint64_t> bytes) {
+    const uint64_t total = bytes ? *bytes : bytesOf(index.get(), ids);
     beginResetModel();
     ++version_;
     index_ = std::move(index);
@@ -73,18 +75,23 @@ void ResultsModel::setRows(IndexSnapshot index, std::vector<FileId> ids) {
     checks_.assign((ids_.size() + 63) / 64, 0);
     sortColumn_ = -1;
     sortOrder_ = Qt::AscendingOrder;
-    totals_ = {ids_.size(), 0, 0, 0};
-    if (index_ != nullptr) {
-        // The ids come in index order, so the folders are walked once, in step with them.
-        FolderId folder = 0;
-        for (const FileId id : ids_) {
-            folder = index_->folderFrom(folder, id);
-            const FileIndex::Folder& f = index_->folder(folder);
-            totals_.bytes += f.fileSize(id - f.firstFile);
-        }
-    }
+    totals_ = {ids_.size(), total, 0, 0};
     endResetModel();
     emit totalsChanged();
+}
+
+uint64_t ResultsModel::bytesOf(const FileIndex* index, const std::vector<FileId>& ids) {
+    uint64_t bytes = 0;
+    if (index != nullptr) {
+        // The ids come in index order, so the folders are walked once, in step with them.
+        FolderId folder = 0;
+        for (const FileId id : ids) {
+            folder = index->folderFrom(folder, id);
+            const FileIndex::Folder& f = index->folder(folder);
+            bytes += f.fileSize(id - f.firstFile);
+        }
+    }
+    return bytes;
 }
 
 uint64_t ResultsModel::sizeAt(int row) const {
@@ -223,6 +230,45 @@ std::vector<int> ResultsModel::checkedRows() const {
 }
 
 void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
+    removeRows(planRemoval(rows));
+}
+
+ResultsModel::Removal ResultsModel::planRemoval(std::vector<int> rows) const {
+    Removal plan{std::move(rows), version_};
+    const auto add = [&](int row, uint64_t size) {
+        plan.bytes += size;
+        if (isChecked(row)) {
+            ++plan.checked;
+            plan.checkedBytes += size;
+        }
+    };
+    if (index_ == nullptr || plan.rows.size() * 32 < index_->fileCount()) {
+        for (const int row : plan.rows) {
+            add(row, sizeAt(row));  // a lookup a row: fine for a few
+        }
+        return plan;
+    }
+    // Many rows: taken in file id order, so that every folder is passed once, in step, rather
+    // than searched for each row.
+    std::vector<FileId> gone(plan.rows.size());
+    for (size_t k = 0; k < plan.rows.size(); ++k) {
+        gone[k] = ids_[static_cast<size_t>(plan.rows[k])];
+    }
+    FolderId folder = 0;
+    for (const auto& [id, k] : rowsById(gone)) {
+        folder = index_->folderFrom(folder, id);
+        const FileIndex::Folder& f = index_->folder(folder);
+        add(plan.rows[k], f.fileSize(id - f.firstFile));
+    }
+    return plan;
+}
+
+void ResultsModel::removeRows(const Removal& plan) {
+    if (plan.version != version_) {
+        removeRows(planRemoval(plan.rows));
+        return;
+    }
+    const std::vector<int>& rows = plan.rows;
     if (rows.empty()) {
         return;
     }
@@ -241,14 +287,11 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
         const int row = newRow(old.row());
         after.append(row < 0 ? QModelIndex() : createIndex(row, old.column()));
     }
-    uint64_t bytes = 0, checkedBytes = 0;
-    size_t checked = 0;
-    sizesOf(rows, bytes, checkedBytes, checked);
     ++version_;
     totals_.rows -= rows.size();
-    totals_.bytes -= bytes;
-    totals_.checked -= checked;
-    totals_.checkedBytes -= checkedBytes;
+    totals_.bytes -= plan.bytes;
+    totals_.checked -= plan.checked;
+    totals_.checkedBytes -= plan.checkedBytes;
     size_t kept = 0;
     size_t next = 0;  // into rows
     for (size_t r = 0; r < ids_.size(); ++r) {
@@ -268,35 +311,6 @@ void ResultsModel::removeRowsAt(const std::vector<int>& rows) {
     changePersistentIndexList(before, after);
     emit layoutChanged();
     emit totalsChanged();
-}
-
-void ResultsModel::sizesOf(const std::vector<int>& rows, uint64_t& bytes, uint64_t& checkedBytes,
-                           size_t& checked) const {
-    const auto add = [&](int row, uint64_t size) {
-        bytes += size;
-        if (isChecked(row)) {
-            ++checked;
-            checkedBytes += size;
-        }
-    };
-    if (index_ == nullptr || rows.size() * 32 < index_->fileCount()) {
-        for (const int row : rows) {
-            add(row, sizeAt(row));  // a lookup a row: fine for a few
-        }
-        return;
-    }
-    // Many rows: taken in file id order, so that every folder is passed once, in step, rather
-    // than searched for each row.
-    std::vector<FileId> gone(rows.size());
-    for (size_t k = 0; k < rows.size(); ++k) {
-        gone[k] = ids_[static_cast<size_t>(rows[k])];
-    }
-    FolderId folder = 0;
-    for (const auto& [id, k] : rowsById(gone)) {
-        folder = index_->folderFrom(folder, id);
-        const FileIndex::Folder& f = index_->folder(folder);
-        add(rows[k], f.fileSize(id - f.firstFile));
-    }
 }
 
 void ResultsModel::insertFiles(const std::vector<FileId>& files) {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTime>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "index/file_index.h"
@@ -31,8 +32,12 @@ class ResultsModel : public QAbstractTableModel {
     explicit ResultsModel(QObject* parent = nullptr, QLocale locale = QLocale::system());
 
     // Replaces every row: the files `ids` of `index` (in index order), all unchecked and
-    // unsorted. The model keeps the snapshot, so it outlives a newer build.
-    void setRows(IndexSnapshot index, std::vector<FileId> ids);
+    // unsorted. The model keeps the snapshot, so it outlives a newer build. `bytes` is their
+    // total size (bytesOf), worked out beforehand on another thread, or here when not given.
+    void setRows(IndexSnapshot index, std::vector<FileId> ids,
+                 std::optional<uint64_t> bytes = std::nullopt);
+    // The total size of the files `ids` (in index order) of `index`.
+    static uint64_t bytesOf(const FileIndex* index, const std::vector<FileId>& ids);
     const IndexSnapshot& snapshot() const { return index_; }
     FileId fileAt(int row) const { return ids_[static_cast<size_t>(row)]; }
 
@@ -69,6 +74,18 @@ class ResultsModel : public QAbstractTableModel {
     std::vector<int> checkedRows() const;
     // Removes these rows (ascending), keeping the others and their checks.
     void removeRowsAt(const std::vector<int>& rows);
+    // The same in two steps, so that the long one can run on another thread: what the rows
+    // hold (reading the rows, their checks and the index only), then removing them. When any
+    // row or check changed in between, the second step works it out again itself.
+    struct Removal {
+        std::vector<int> rows;
+        uint64_t version = 0;
+        uint64_t bytes = 0;
+        uint64_t checkedBytes = 0;
+        size_t checked = 0;
+    };
+    Removal planRemoval(std::vector<int> rows) const;
+    void removeRows(const Removal& removal);
     // Adds files of this snapshot back as checked rows, each in its place in the current order.
     void insertFiles(const std::vector<FileId>& files);
 
@@ -115,10 +132,6 @@ class ResultsModel : public QAbstractTableModel {
     // indexes with them.
     void permute(const std::vector<uint32_t>& from);
 
-    // The bytes of the files of these rows, and of the checked ones among them, and how many
-    // of them are checked.
-    void sizesOf(const std::vector<int>& rows, uint64_t& bytes, uint64_t& checkedBytes,
-                 size_t& checked) const;
 
     IndexSnapshot index_;
     uint64_t version_ = 0;  // counts the changes of rows and checks

@@ -54,15 +54,15 @@ class DatePageTest : public PagesFixture {
         QVERIFY(first.size() == 6 && std::is_sorted(first.begin(), first.end()));  // index order
 
         // All three columns in view without scrolling, the path shortened in its middle.
-        auto* header = on<QTreeView>(f2, "ListView1")->header();
-        const int width = on<QTreeView>(f2, "ListView1")->viewport()->width();
+        auto* header = on<QTableView>(f2, "ListView1")->horizontalHeader();
+        const int width = on<QTableView>(f2, "ListView1")->viewport()->width();
         QVERIFY(header->sectionSize(0) > width / 3);
         QCOMPARE(header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2), width);
-        QCOMPARE(on<QTreeView>(f2, "ListView1")->textElideMode(), Qt::ElideMiddle);
+        QCOMPARE(on<QTableView>(f2, "ListView1")->textElideMode(), Qt::ElideMiddle);
 
         // Space checks the selected rows, or the row with the focus frame: tabbed into, the list
         // gives its first row the frame but no selection. Ctrl+A selects every row.
-        auto* list = on<QTreeView>(f2, "ListView1");
+        auto* list = on<QTableView>(f2, "ListView1");
         f2.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f2));
         button(f2, "Check1")->setFocus();
@@ -80,6 +80,13 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(list->selectionModel()->selectedRows().size(), 6);
         QTest::keyClick(list, Qt::Key_Space);  // the lead row is checked: all are cleared
         QVERIFY(results.checkedRows().empty());
+        // Home and End go to the first and last row, as in any list; Tab leaves the list.
+        QTest::keyClick(list, Qt::Key_End);
+        QCOMPARE(list->currentIndex().row(), 5);
+        QTest::keyClick(list, Qt::Key_Home);
+        QCOMPARE(list->currentIndex().row(), 0);
+        QTest::keyClick(list, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), button(f2, "Check3"));
         results.setChecked(1, true);
         results.setChecked(4, true);
         const IndexSnapshot searched = results.snapshot();
@@ -116,7 +123,7 @@ class DatePageTest : public PagesFixture {
         const std::string file = tmp_->path() + "/files/bad\xFF\xFEname\n.txt";
         testsupport::makeFile(file, 1000000000);
         Form2& f2 = listBefore(tmp_->path() + "/files");
-        auto* list = on<QTreeView>(f2, "ListView1");
+        auto* list = on<QTableView>(f2, "ListView1");
         list->setCurrentIndex(f2.results().index(0, 0));
         QTest::keyClick(list, Qt::Key_Return);
         QTRY_COMPARE(QString::fromStdString(readAll(log)),
@@ -267,7 +274,7 @@ class DatePageTest : public PagesFixture {
             f2.checkMatching({"*", true, {}, {}}, true);
             f2.findChild<QProgressDialog*>()->findChild<QPushButton*>()->click();
         });
-        QHeaderView* header = on<QTreeView>(f2, "ListView1")->header();
+        QHeaderView* header = on<QTableView>(f2, "ListView1")->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           {header->sectionViewportPosition(2) + 5, header->height() / 2});
         const ResultsModel& results = f2.results();
@@ -355,7 +362,7 @@ class DatePageTest : public PagesFixture {
         QVERIFY(questions.isEmpty());
 
         // A header click sorts by size; a second one reverses, and checks stay with their files.
-        QHeaderView* header = on<QTreeView>(f2, "ListView1")->header();
+        QHeaderView* header = on<QTableView>(f2, "ListView1")->horizontalHeader();
         const QPoint sizeHeader(header->sectionViewportPosition(2) + 5, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, sizeHeader);
         QCOMPARE(header->sortIndicatorSection(), 2);

@@ -166,7 +166,7 @@ try:
     subprocess.run(["xdotool", "type", "--delay", "60", "15 March 2021"], check=True)
     keys("Tab", "Tab", "space")  # out of the picker to "< < Back", then "Find Results"
 
-    results = find(app, "tree", "Results")
+    results = find(app, "table", "Results")
     expected = sorted(os.path.join(folder, n) for n in ("a.txt", "b.txt"))
     wait_for("the rows of the files before 15 March 2021", lambda: sorted(
         c.name for c in results if c and c.getRoleName() == "table cell" and

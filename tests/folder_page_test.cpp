@@ -86,7 +86,7 @@ class FolderPageTest : public PagesFixture {
         };
         Form1& f1 = form1();
         Form2& f2 = *app_->form2();
-        auto* f2List = on<QTreeView>(f2, "ListView1");
+        auto* f2List = on<QTableView>(f2, "ListView1");
         const Step steps[] = {
             {&f1, {}, kArrowPointer},
             {button(f1, "Check1"), {"Check1"}, kCustomPointer},
@@ -99,7 +99,7 @@ class FolderPageTest : public PagesFixture {
             {on<QTreeView>(f1, "ListView1")->header(), {}, kArrowPointer},
             {button(f2, "Check1"), {"Check1"}, kCustomPointer},
             {f2List->viewport(), {"Check1"}, kCustomPointer},  // the results list: nothing
-            {f2List->header(), {"Check1"}, kCustomPointer},
+            {f2List->horizontalHeader(), {"Check1"}, kCustomPointer},
             {on(f2, "Frame1"), {}, kArrowPointer},
             {button(f2, "Check1"), {"Check1"}, kCustomPointer},
             {on(f2, "Option2"), {}, kArrowPointer},

@@ -30,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTableView>
 #include <QTreeView>
 #include <QUrl>
 
@@ -78,7 +79,7 @@ const Expected kForm2[] = {
     {"DTPicker3", "DatePicker", "", "Frame1", 2280, 1200, 5775, 375, 975, "On this date"},
     {"Check2", "PushButton", "< < Back", "page", 120, 1920, 4095, 400, 1125, "Back"},
     {"Check1", "PushButton", "Find Results", "page", 4320, 1920, 4095, 400, 1125},
-    {"ListView1", "QTreeView", "", "page", 120, 2400, 8295, 2535, 900, "Results"},
+    {"ListView1", "ResultsView", "", "page", 120, 2400, 8295, 2535, 900, "Results"},
     {"Check3", "PushButton", "Send Checked Items to Recycling Bin", "page", 120, 5040, 8295, 400,
      1125},
     {"Frame1", "QGroupBox", "Select Cutoff Date", "page", 120, 120, 8295, 1695, 975},
