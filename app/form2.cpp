@@ -234,7 +234,7 @@ void Form2::findResults() {
     const IndexSnapshot index = index_;  // the worker's, whatever happens to index_ meanwhile
     if (index != nullptr) {
         const std::vector<bool>* skip = trashed_.skipFor(index);
-        cancelled = !runOffThread(QStringLiteral("Searching..."), [&](const auto& cancel) {
+        cancelled = !runOffThread(QStringLiteral("Searching..."), [&](const auto& cancel, auto&) {
             ids = findMatches(*index, criterion, cutoff, {.cancel = &cancel, .skip = skip});
             bytes = ResultsModel::bytesOf(index.get(), ids);
             ids.shrink_to_fit();  // here, not where the model takes the rows
@@ -338,8 +338,15 @@ void Form2::undoTrash() {
         // The rows come back, checked, while the list still shows the search they were
         // trashed from.
         std::vector<std::string> unlisted;
-        model_.insertFiles(
-            press->settleUndo(trashed_, index_, search_, model_.snapshot(), &unlisted));
+        std::vector<FileId> back =
+            press->settleUndo(trashed_, index_, search_, model_.snapshot(), &unlisted);
+        // Their places in the order shown, found off this thread: among millions of rows that
+        // is a sort. The files are back whatever happens, so their rows come back too.
+        ResultsModel::Insertion insertion;
+        runWithProgress(
+            QStringLiteral("Listing the files put back..."), 0,
+            [&](const auto&, auto&) { insertion = model_.planInsertion(std::move(back)); }, false);
+        model_.insertFiles(insertion);
         message = press->undoFailures();
         if (!unlisted.empty()) {
             const std::string why = listPutBack(unlisted);
@@ -406,13 +413,15 @@ std::string Form2::listPutBack(const std::vector<std::string>& files) {
             model_.setChecked(row, true);
         }
     }
-    model_.sort(list_->horizontalHeader()->sortIndicatorSection(), list_->horizontalHeader()->sortIndicatorOrder());
+    model_.sort(list_->horizontalHeader()->sortIndicatorSection(),
+                list_->horizontalHeader()->sortIndicatorOrder());
     return {};
 }
 
 bool Form2::runWithProgress(
     const QString& text, size_t count,
-    const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work) {
+    const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work,
+    bool cancellable) {
     // The worker may read the rows and their checks: no key or click changes them meanwhile
     // (the progress dialog, modal, shows only after a while).
     model_.setLocked(true);
@@ -425,6 +434,9 @@ bool Form2::runWithProgress(
     });
     const auto progress = widgets::makeProgressDialog(this, text, static_cast<int>(count));
     QProgressDialog& dialog = *progress;
+    if (!cancellable) {
+        dialog.setCancelButton(nullptr);
+    }
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(500);
     dialog.setAutoClose(false);

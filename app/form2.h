@@ -18,7 +18,7 @@ class QAction;
 namespace chronosift::widgets {
 class DatePicker;
 class ResultsView;
-}
+}  // namespace chronosift::widgets
 class QGroupBox;
 class QRadioButton;
 
@@ -83,15 +83,20 @@ class Form2 : public Page {
     void showUndoProblems(const std::vector<std::string>& problems);
     // Runs `work` on another thread, with a progress dialog while more than a moment's work is
     // left, and no check changed meanwhile. `work` gets a cancel flag and a count of files done.
-    // False when Cancel was pressed, even once `work` had ended.
+    // False when Cancel was pressed, even once `work` had ended. Work that must finish has no
+    // Cancel button (`cancellable` false).
     bool runWithProgress(
         const QString& text, size_t count,
-        const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work);
+        const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work,
+        bool cancellable = true);
     // Runs `work` on another thread with the rows held still (no check or row changes, no other
-    // long step) and the page answering meanwhile. `work` gets a cancel flag. False when another
-    // step runs (nothing is run) or Cancel was pressed: the caller then changes nothing.
-    bool runOffThread(const QString& text,
-                      const std::function<void(const std::atomic<bool>&)>& work);
+    // long step) and the page answering meanwhile. `work` gets a cancel flag and a count of
+    // `count` things done (0: no count to show). False when another step runs (nothing is run)
+    // or Cancel was pressed: the caller then changes nothing.
+    bool runOffThread(
+        const QString& text,
+        const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work,
+        size_t count = 0);
     // A header click: the order worked out off this thread, then the rows put in it.
     void sortList(int column, Qt::SortOrder order);
     void toggleSelected();

@@ -117,8 +117,9 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
         return;
     }
     ResultsModel::CheckPlan plan;
-    if (!runOffThread(QStringLiteral("Checking the matching rows..."),
-                      [&](const auto&) { plan = model_.planMatching(rule, check); })) {
+    if (!runOffThread(
+            QStringLiteral("Checking the matching rows..."),
+            [&](const auto& cancel, auto&) { plan = model_.planMatching(rule, check, &cancel); })) {
         return;
     }
     const size_t changed = model_.applyMatching(plan);
@@ -132,15 +133,15 @@ void Form2::checkMatching(const CheckRule& rule, bool check) {
     }
 }
 
-bool Form2::runOffThread(const QString& text,
-                         const std::function<void(const std::atomic<bool>&)>& work) {
+bool Form2::runOffThread(
+    const QString& text,
+    const std::function<void(const std::atomic<bool>&, std::atomic<size_t>&)>& work, size_t count) {
     if (busy_) {
         return false;  // one long step at a time: the first one's worker still reads the rows
     }
     busy_ = true;
     setMousePointer(kBusyPointer);
-    const bool whole = runWithProgress(
-        text, 0, [&](const std::atomic<bool>& cancel, std::atomic<size_t>&) { work(cancel); });
+    const bool whole = runWithProgress(text, count, work);
     setMousePointer(kArrowPointer);
     busy_ = false;
     return whole;
@@ -150,8 +151,9 @@ void Form2::sortList(int column, Qt::SortOrder order) {
     std::vector<uint32_t> from;
     // Another long step holding the rows (a sort included) refuses this one.
     if (model_.sortChanges(column, order) &&
-        runOffThread(QStringLiteral("Sorting..."),
-                     [&](const auto&) { from = model_.orderBy(column, order); })) {
+        runOffThread(QStringLiteral("Sorting..."), [&](const auto& cancel, auto&) {
+            from = model_.orderBy(column, order, &cancel);
+        })) {
         setMousePointer(kBusyPointer);
         model_.applyOrder(column, order, from);
         setMousePointer(kArrowPointer);
@@ -181,6 +183,9 @@ void Form2::openRow(const QModelIndex& row, bool containingFolder) {
 }
 
 void Form2::saveListAs() {
+    if (busy_) {
+        return;  // a long step holds the rows; its dialog is up or about to be
+    }
     const QStringList filters{QStringLiteral("Comma-separated values (*.csv)"),
                               QStringLiteral("Tab-separated text (*.tsv *.txt)")};
     QFileDialog dialog(this, QStringLiteral("Save List As"),
@@ -202,16 +207,24 @@ bool Form2::saveListTo(const std::string& path, ListFormat chosen) {
     if (model_.snapshot() == nullptr) {
         return false;
     }
-    std::vector<FileId> ids(static_cast<size_t>(model_.rowCount()));
-    for (size_t row = 0; row < ids.size(); ++row) {
-        ids[row] = model_.fileAt(static_cast<int>(row));
+    // Ten million rows take seconds to write: written off this thread, with a progress bar.
+    std::string failure;
+    const bool whole = runOffThread(
+        QStringLiteral("Saving the list..."),
+        [&](const std::atomic<bool>& cancel, std::atomic<size_t>& done) {
+            std::vector<FileId> ids(static_cast<size_t>(model_.rowCount()));
+            for (size_t row = 0; row < ids.size(); ++row) {
+                ids[row] = model_.fileAt(static_cast<int>(row));
+            }
+            failure =
+                saveList(path, *model_.snapshot(), ids,
+                         [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
+                         listFormatForName(path, chosen), {.cancel = &cancel, .done = &done});
+        },
+        static_cast<size_t>(model_.rowCount()));
+    if (!whole) {
+        return false;  // cancelled (the file stays as it was), or another step holds the rows
     }
-    setMousePointer(kBusyPointer);
-    const std::string failure = saveList(
-        path, *model_.snapshot(), ids,
-        [this](size_t row) { return model_.isChecked(static_cast<int>(row)); },
-        listFormatForName(path, chosen));
-    setMousePointer(kArrowPointer);
     if (!failure.empty()) {
         widgets::showMessage(this, QString::fromStdString(failure) + QStringLiteral("."));
     }

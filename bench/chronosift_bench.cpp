@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -268,6 +269,33 @@ int measure(const std::string& dir, bool sortTimes) {
             "  removing every other row (all checked): %.1f ms off the thread + %.1f ms on it, "
             "%d left\n",
             planRemovalMs, since(c), model.rowCount());
+        // Cancel during the long steps of a sort and of Check Matching: how long each takes to
+        // stop once the flag is set, 50 ms in.
+        model.sort(-1);
+        const auto stopIn50 = [&](const char* what,
+                                  const std::function<void(const std::atomic<bool>&)>& step) {
+            std::atomic<bool> cancel{false};
+            Clock::time_point setAt;
+            std::thread esc([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                setAt = Clock::now();
+                cancel = true;
+            });
+            step(cancel);
+            const auto end = Clock::now();
+            esc.join();
+            if (end < setAt) {
+                std::printf("  %s cancelled 50 ms in: it had finished\n", what);
+            } else {
+                std::printf("  %s cancelled 50 ms in: stopped %.1f ms after the flag was set\n",
+                            what, ms(end - setAt).count());
+            }
+        };
+        stopIn50("sort by path",
+                 [&](const auto& cancel) { model.orderBy(0, Qt::AscendingOrder, &cancel); });
+        stopIn50("Check Matching", [&](const auto& cancel) {
+            model.planMatching({"*5*", true, {}, {}}, true, &cancel);
+        });
         // Esc during a build: how long the walk takes to stop once the flag is set.
         for (const int after : {300, 2000}) {
             std::atomic<bool> cancel{false};

@@ -154,7 +154,8 @@ void appendTime(std::string& out, int64_t utc, platform::LocalZone& zone, int64_
 }  // namespace
 
 int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>& ids,
-              const std::function<bool(size_t)>& checked, ListFormat format) {
+              const std::function<bool(size_t)>& checked, ListFormat format,
+              ListProgress progress) {
     platform::LocalZone zone;
     std::string buffer;
     buffer.reserve(1 << 20);
@@ -203,6 +204,12 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
             buffer += format == ListFormat::Csv ? "\r\n" : "\n";
         }
         if (buffer.size() >= (1 << 20) - 8192 || i + 1 == ids.size()) {
+            if (progress.cancel != nullptr && *progress.cancel) {
+                return ECANCELED;
+            }
+            if (progress.done != nullptr) {
+                *progress.done = i + 1;
+            }
             if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) {
                 return errno != 0 ? errno : EIO;
             }
@@ -218,7 +225,7 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
 
 std::string saveList(const std::string& path, const FileIndex& index,
                      const std::vector<FileId>& ids, const std::function<bool(size_t)>& checked,
-                     ListFormat format) {
+                     ListFormat format, ListProgress progress) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
@@ -240,7 +247,7 @@ std::string saveList(const std::string& path, const FileIndex& index,
         ::fchmod(fd, 0666 & ~mask);
     }
     std::FILE* out = ::fdopen(fd, "wb");
-    int error = out != nullptr ? writeList(out, index, ids, checked, format) : errno;
+    int error = out != nullptr ? writeList(out, index, ids, checked, format, progress) : errno;
     if (error == 0 && ::fsync(::fileno(out)) != 0) {
         error = errno;
     }

@@ -9,6 +9,7 @@
 // then ("2021-03-15T10:05:33+01:00"), empty for a file without a time.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -28,16 +29,24 @@ std::optional<ListFormat> parseListFormat(std::string_view name);
 // tab-separated; `otherwise` for any other name, or none.
 ListFormat listFormatForName(std::string_view fileName, ListFormat otherwise = ListFormat::Csv);
 
+// For a long write on another thread: a flag that stops it, and a count of rows written.
+struct ListProgress {
+    const std::atomic<bool>* cancel = nullptr;
+    std::atomic<size_t>* done = nullptr;
+};
+
 // Writes the files `ids` of `index` in that order; `checked(i)` says whether row i is checked.
-// 0, or the errno of the write that failed.
+// 0, the errno of the write that failed, or ECANCELED when the flag stopped it.
 int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>& ids,
-              const std::function<bool(size_t)>& checked, ListFormat format);
+              const std::function<bool(size_t)>& checked, ListFormat format,
+              ListProgress progress = {});
 
 // Writes the list to `path` whole or not at all: into a new file beside it, then renamed over
-// it. A file replaced keeps its mode; a new one gets 0666 less the umask. "" or why not.
+// it. A file replaced keeps its mode; a new one gets 0666 less the umask. "" or why not;
+// cancelled, the file at `path` stays as it was.
 std::string saveList(const std::string& path, const FileIndex& index,
                      const std::vector<FileId>& ids, const std::function<bool(size_t)>& checked,
-                     ListFormat format);
+                     ListFormat format, ListProgress progress = {});
 
 // The path field as CSV and TSV write it (without CSV's quotes); and back.
 std::string escapePathField(std::string_view bytes, bool tabs);

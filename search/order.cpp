@@ -17,7 +17,11 @@ struct Keyed {
 // Sorts by key, keeping the order of equal keys: 16 bits a pass, least significant first,
 // passing over the digits every key shares. Ten million keys take a fraction of a second,
 // where a comparison sort takes seconds.
-void radixSort(std::vector<Keyed>& items) {
+bool stopped(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+void radixSort(std::vector<Keyed>& items, const std::atomic<bool>* cancel) {
     constexpr size_t kDigits = 4;
     std::vector<std::array<size_t, 65536>> counts(kDigits);
     for (auto& c : counts) {
@@ -29,7 +33,7 @@ void radixSort(std::vector<Keyed>& items) {
         }
     }
     std::vector<Keyed> spare;
-    for (size_t d = 0; d < kDigits; ++d) {
+    for (size_t d = 0; d < kDigits && !stopped(cancel); ++d) {
         auto& c = counts[d];
         if (std::find(c.begin(), c.end(), items.size()) != c.end()) {
             continue;  // every key has the same digit here
@@ -76,7 +80,7 @@ std::vector<std::pair<FileId, uint32_t>> rowsById(const std::vector<FileId>& ids
 }
 
 std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<FileId>& ids,
-                                  int column, bool descending) {
+                                  int column, bool descending, const std::atomic<bool>* cancel) {
     if (column < 0 || column > 2 || index == nullptr) {
         column = -1;
     }
@@ -141,11 +145,14 @@ std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<File
         keys[k] = {key, row};
     }
     if (column >= 0) {
-        radixSort(keys);
+        radixSort(keys, cancel);
     }
     if (column == 0) {
         // Within one folder, by name.
         for (size_t begin = 0; begin < keys.size();) {
+            if ((begin & 0xFFFF) == 0 && stopped(cancel)) {
+                break;
+            }
             size_t end = begin + 1;
             while (end < keys.size() && keys[end].key == keys[begin].key) {
                 ++end;
@@ -173,6 +180,9 @@ std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<File
             }
             begin = end;
         }
+    }
+    if (stopped(cancel)) {
+        return {};
     }
     std::vector<uint32_t> order(keys.size());
     for (size_t r = 0; r < keys.size(); ++r) {

@@ -165,14 +165,19 @@ size_t ResultsModel::setCheckedMatching(const CheckRule& rule, bool checked) {
     return applyMatching(planMatching(rule, checked));
 }
 
-ResultsModel::CheckPlan ResultsModel::planMatching(const CheckRule& rule, bool checked) const {
+ResultsModel::CheckPlan ResultsModel::planMatching(const CheckRule& rule, bool checked,
+                                                   const std::atomic<bool>* cancel) const {
     CheckPlan plan{rule, checked, version_, std::vector<uint64_t>(checks_.size(), 0)};
     if (index_ == nullptr) {
         return plan;
     }
     // In file id order, so that each folder is found once, not looked up for every row.
     FolderId folder = 0;
+    size_t seen = 0;
     for (const auto& [id, row] : rowsById(ids_)) {
+        if ((++seen & 0xFFFF) == 0 && cancel != nullptr && *cancel) {
+            break;
+        }
         if (isChecked(static_cast<int>(row)) == checked) {
             continue;
         }
@@ -314,20 +319,47 @@ void ResultsModel::removeRows(const Removal& plan) {
 }
 
 void ResultsModel::insertFiles(const std::vector<FileId>& files) {
-    if (files.empty()) {
+    insertFiles(planInsertion(files));
+}
+
+ResultsModel::Insertion ResultsModel::planInsertion(std::vector<FileId> files) const {
+    Insertion plan{std::move(files), version_};
+    if (plan.files.empty()) {
+        return plan;
+    }
+    for (const FileId id : plan.files) {
+        plan.bytes += index_ == nullptr ? 0 : index_->size(id);
+    }
+    std::vector<FileId> all;
+    all.reserve(ids_.size() + plan.files.size());
+    all.insert(all.end(), ids_.begin(), ids_.end());
+    all.insert(all.end(), plan.files.begin(), plan.files.end());
+    plan.from = sortedOrder(index_.get(), all, sortColumn_, sortOrder_ == Qt::DescendingOrder);
+    return plan;
+}
+
+void ResultsModel::insertFiles(const Insertion& plan) {
+    if (plan.version != version_) {
+        insertFiles(planInsertion(plan.files));
         return;
     }
-    const auto first = static_cast<int>(ids_.size());
-    beginInsertRows({}, first, first + static_cast<int>(files.size()) - 1);
-    ids_.insert(ids_.end(), files.begin(), files.end());
-    checks_.resize((ids_.size() + 63) / 64, 0);
-    totals_.rows = ids_.size();
-    for (size_t row = static_cast<size_t>(first); row < ids_.size(); ++row) {
-        totals_.bytes += sizeAt(static_cast<int>(row));
-        changeCheck(row, true);
+    if (plan.files.empty()) {
+        return;
     }
+    const size_t first = ids_.size();
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + plan.files.size()) - 1);
+    ++version_;
+    ids_.insert(ids_.end(), plan.files.begin(), plan.files.end());
+    checks_.resize((ids_.size() + 63) / 64, 0);
+    for (size_t row = first; row < ids_.size(); ++row) {
+        setBit(row, true);
+    }
+    totals_.rows = ids_.size();
+    totals_.bytes += plan.bytes;
+    totals_.checked += plan.files.size();
+    totals_.checkedBytes += plan.bytes;
     endInsertRows();
-    permute(sortedOrder(index_.get(), ids_, sortColumn_, sortOrder_ == Qt::DescendingOrder));
+    permute(plan.from);
     emit totalsChanged();
 }
 
@@ -336,8 +368,9 @@ bool ResultsModel::sortChanges(int column, Qt::SortOrder order) const {
     return column != sortColumn_ || (column >= 0 && order != sortOrder_);
 }
 
-std::vector<uint32_t> ResultsModel::orderBy(int column, Qt::SortOrder order) const {
-    return sortedOrder(index_.get(), ids_, column, order == Qt::DescendingOrder);
+std::vector<uint32_t> ResultsModel::orderBy(int column, Qt::SortOrder order,
+                                            const std::atomic<bool>* cancel) const {
+    return sortedOrder(index_.get(), ids_, column, order == Qt::DescendingOrder, cancel);
 }
 
 void ResultsModel::applyOrder(int column, Qt::SortOrder order, const std::vector<uint32_t>& from) {

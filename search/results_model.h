@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QString>
 #include <QTime>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -65,7 +66,9 @@ class ResultsModel : public QAbstractTableModel {
         int first = -1;
         int last = -1;
     };
-    CheckPlan planMatching(const CheckRule& rule, bool checked) const;
+    // Set, `cancel` stops the first step within a moment (its plan is then to be dropped).
+    CheckPlan planMatching(const CheckRule& rule, bool checked,
+                           const std::atomic<bool>* cancel = nullptr) const;
     size_t applyMatching(const CheckPlan& plan);
     // While set, no check changes, from the view or from the calls above (work on another
     // thread is reading them); those calls do nothing meanwhile.
@@ -88,6 +91,17 @@ class ResultsModel : public QAbstractTableModel {
     void removeRows(const Removal& removal);
     // Adds files of this snapshot back as checked rows, each in its place in the current order.
     void insertFiles(const std::vector<FileId>& files);
+    // The same in two steps, so that the long one can run on another thread: the rows' order
+    // with the files added and their sizes (reading the rows and the index only), then adding
+    // them. When any row or check changed in between, the second step works it out again.
+    struct Insertion {
+        std::vector<FileId> files;
+        uint64_t version = 0;
+        uint64_t bytes = 0;
+        std::vector<uint32_t> from = {};  // new row -> row of the rows followed by the files
+    };
+    Insertion planInsertion(std::vector<FileId> files) const;
+    void insertFiles(const Insertion& insertion);
 
     struct Totals {
         size_t rows = 0;
@@ -106,7 +120,8 @@ class ResultsModel : public QAbstractTableModel {
     // and order differ from the current ones, the rows' new order (reading the rows and the
     // index only; new row -> old row), then putting the rows in it.
     bool sortChanges(int column, Qt::SortOrder order) const;
-    std::vector<uint32_t> orderBy(int column, Qt::SortOrder order) const;
+    std::vector<uint32_t> orderBy(int column, Qt::SortOrder order,
+                                  const std::atomic<bool>* cancel = nullptr) const;
     void applyOrder(int column, Qt::SortOrder order, const std::vector<uint32_t>& from);
     int sortColumn() const { return sortColumn_; }
     Qt::SortOrder sortOrder() const { return sortOrder_; }
@@ -131,7 +146,6 @@ class ResultsModel : public QAbstractTableModel {
     // Puts the rows in the order `from` (new row → old row), moving checks and persistent
     // indexes with them.
     void permute(const std::vector<uint32_t>& from);
-
 
     IndexSnapshot index_;
     uint64_t version_ = 0;  // counts the changes of rows and checks

@@ -163,6 +163,13 @@ class DatePageTest : public PagesFixture {
         const size_t names = testsupport::listFolder(tmp_->path()).size();
         QVERIFY(!f2.saveListTo(tmp_->path() + "/files"));               // a folder in its place
         QCOMPARE(testsupport::listFolder(tmp_->path()).size(), names);  // no temporary left
+        // Cancelled, the list already there stays as it was, and no temporary is left.
+        const std::atomic<bool> cancel{true};
+        QVERIFY(!saveList(tmp_->path() + "/list.txt", *f2.results().snapshot(),
+                          {f2.results().fileAt(0)}, {}, ListFormat::Csv, {.cancel = &cancel})
+                     .empty());
+        QCOMPARE(readAll(tmp_->path() + "/list.txt"), saved);
+        QCOMPARE(testsupport::listFolder(tmp_->path()).size(), names);
     }
 
     // Save List As through its dialog: a name typed without an extension takes the chosen
