@@ -102,7 +102,7 @@ TEST(FindCommand, RawBytesNulTerminatorsAndLongFormat) {
     makeFile(tmp / odd, utcTime(2005, 5, 5, 5, 6, 7));
     makeFile(tmp / "midnight", utcTime(2005, 5, 6));
     makeFile(tmp / "new", utcTime(2020, 1, 1));
-    for (const std::vector<std::string> nulOption :
+    for (const std::vector<std::string>& nulOption :
          {std::vector<std::string>{"-0"}, {"--format", "null"}}) {
         std::vector<std::string> args = {kFind, "--before", "2010-01-01"};
         args.insert(args.end(), nulOption.begin(), nulOption.end());
