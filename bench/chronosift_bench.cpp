@@ -272,6 +272,7 @@ int measure(const std::string& dir, bool sortTimes) {
         // Cancel during the long steps of a sort and of Check Matching: how long each takes to
         // stop once the flag is set, 50 ms in.
         model.sort(-1);
+        model.setAllChecked(false);
         const auto stopIn50 = [&](const char* what,
                                   const std::function<void(const std::atomic<bool>&)>& step) {
             std::atomic<bool> cancel{false};

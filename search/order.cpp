@@ -112,6 +112,9 @@ std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<File
         rankOwner.reserve(index->folderCount());
         std::vector<FolderId> children;
         while (!stack.empty()) {
+            if ((rankOwner.size() & 0xFFF) == 0 && stopped(cancel)) {
+                return {};
+            }
             const FolderId f = stack.back();
             stack.pop_back();
             rank[f] = static_cast<uint32_t>(rankOwner.size());
@@ -130,6 +133,9 @@ std::vector<uint32_t> sortedOrder(const FileIndex* index, const std::vector<File
     std::vector<Keyed> keys(ids.size());
     FolderId folder = 0;
     for (size_t k = 0; k < byId.size(); ++k) {
+        if ((k & 0xFFFF) == 0 && stopped(cancel)) {
+            return {};
+        }
         const auto [id, row] = byId[k];
         if (column < 0) {
             keys[k] = {0, row};  // index order is the order by id
