@@ -223,6 +223,30 @@ int writeList(std::FILE* out, const FileIndex& index, const std::vector<FileId>&
     return 0;
 }
 
+namespace {
+
+// The umask, read rather than set and set back: the list is written on a worker thread, and a
+// file another thread made in between would get the wrong mode.
+mode_t currentUmask() {
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        }
+        std::fclose(status);
+        if (found) {
+            return static_cast<mode_t>(mask);
+        }
+    }
+    const mode_t mask = ::umask(022);  // no /proc: the old way
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
 std::string saveList(const std::string& path, const FileIndex& index,
                      const std::vector<FileId>& ids, const std::function<bool(size_t)>& checked,
                      ListFormat format, ListProgress progress) {
@@ -230,8 +254,15 @@ std::string saveList(const std::string& path, const FileIndex& index,
     const std::string folder = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
                                                           : path.substr(0, slash);
-    std::string temp = folder + "/.chronosift-list-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // Unnamed until it is whole, so that a kill midway leaves nothing behind; where the file
+    // system makes no unnamed files, a hidden temporary, as it must.
+    std::string temp;
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamed = fd >= 0;
+    if (!unnamed) {
+        temp = folder + "/.chronosift-list-XXXXXX";
+        fd = ::mkstemp(temp.data());
+    }
     if (fd < 0) {
         return "cannot write in " + platform::displayText(folder) + ": " +
                platform::errorText(errno);
@@ -242,14 +273,29 @@ std::string saveList(const std::string& path, const FileIndex& index,
     if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         ::fchmod(fd, old.st_mode & 07777);
     } else {
-        const mode_t mask = ::umask(022);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, 0666 & ~currentUmask());
     }
     std::FILE* out = ::fdopen(fd, "wb");
     int error = out != nullptr ? writeList(out, index, ids, checked, format, progress) : errno;
     if (error == 0 && ::fsync(::fileno(out)) != 0) {
         error = errno;
+    }
+    // Cancel pressed during the last write or the sync still leaves the old file as it was.
+    if (error == 0 && progress.cancel != nullptr && *progress.cancel) {
+        error = ECANCELED;
+    }
+    // Named beside the list only now, for the moment before the rename.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; unnamed && error == 0; ++attempt) {
+        temp = folder + "/.chronosift-list-" + std::to_string(::getpid()) + "-" +
+               std::to_string(attempt);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            break;
+        }
+        if (errno != EEXIST || attempt == 100) {
+            error = errno;
+            temp.clear();
+        }
     }
     if (out != nullptr ? std::fclose(out) != 0 && error == 0 : (::close(fd), false)) {
         error = errno;
@@ -258,7 +304,9 @@ std::string saveList(const std::string& path, const FileIndex& index,
         error = errno;
     }
     if (error != 0) {
-        ::unlink(temp.c_str());
+        if (!temp.empty()) {
+            ::unlink(temp.c_str());
+        }
         return "cannot write " + platform::displayText(path) + ": " + platform::errorText(error);
     }
     return {};

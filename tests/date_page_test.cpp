@@ -78,6 +78,8 @@ class DatePageTest : public PagesFixture {
         QCOMPARE(results.checkedRows(), (std::vector<int>{1, 4}));
         QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
         QCOMPARE(list->selectionModel()->selectedRows().size(), 6);
+        QTest::keyClick(list, Qt::Key_Right);  // the rows stay selected
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 6);
         QTest::keyClick(list, Qt::Key_Space);  // the lead row is checked: all are cleared
         QVERIFY(results.checkedRows().empty());
         // Home and End go to the first and last row, as in any list; Tab leaves the list.

@@ -45,6 +45,11 @@ QModelIndex ResultsView::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     if (action == MoveHome || action == MoveEnd) {
         modifiers |= Qt::ControlModifier;
     }
+    // Left and Right stay on the row: moving the focus frame to another cell of it would also
+    // drop the selection of every other row, as any move of the current index does.
+    if (action == MoveLeft || action == MoveRight) {
+        return currentIndex();
+    }
     return QTableView::moveCursor(action, modifiers);
 }
 

@@ -14,7 +14,8 @@ class ResultsView : public QTableView {
     explicit ResultsView(QWidget* parent = nullptr);
 
   protected:
-    // Keys move as in a list: Home and End go to the first and last row, not column.
+    // Keys move as in a list: Home and End go to the first and last row, not column; Left and
+    // Right do not move.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     // The row height follows the font.
     void changeEvent(QEvent* event) override;
