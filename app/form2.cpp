@@ -194,16 +194,38 @@ void Form2::showUndoProblems(const std::vector<std::string>& problems) {
 void Form2::settleOwnPress() {
     if (lastPress_ != nullptr && !lastPress_->undoable()) {
         lastPress_->findBack();
-        model_.insertFiles(lastPress_->settleUndo(trashed_, index_, search_, model_.snapshot()));
+        listBack(lastPress_->settleUndo(trashed_, index_, search_, model_.snapshot()));
         lastPress_.reset();
     }
 }
 
+void Form2::listBack(std::vector<FileId> files) {
+    if (files.empty()) {
+        return;
+    }
+    // Their places in the order shown, found off this thread: among millions of rows that is a
+    // sort. The files are back whatever happens, so their rows come back too: no Cancel.
+    ResultsModel::Insertion insertion;
+    runWithProgress(
+        QStringLiteral("Listing the files put back..."), 0,
+        [&](const auto&, auto&) { insertion = model_.planInsertion(std::move(files)); }, false);
+    model_.insertFiles(insertion);
+}
+
 void Form2::changeEvent(QEvent* event) {
-    // Another window or a script may have moved files or put them back meanwhile.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !busy_) {
-        settleOwnPress();
+    // Another window or a script may have moved files or put them back meanwhile: looked at
+    // once the activation is through, as one more step that holds the page.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         updateUndo();
+        QTimer::singleShot(0, this, [this] {
+            if (busy_ || !isActiveWindow()) {
+                return;
+            }
+            busy_ = true;
+            settleOwnPress();
+            busy_ = false;
+            updateUndo();
+        });
     }
     Page::changeEvent(event);
 }
@@ -338,15 +360,7 @@ void Form2::undoTrash() {
         // The rows come back, checked, while the list still shows the search they were
         // trashed from.
         std::vector<std::string> unlisted;
-        std::vector<FileId> back =
-            press->settleUndo(trashed_, index_, search_, model_.snapshot(), &unlisted);
-        // Their places in the order shown, found off this thread: among millions of rows that
-        // is a sort. The files are back whatever happens, so their rows come back too.
-        ResultsModel::Insertion insertion;
-        runWithProgress(
-            QStringLiteral("Listing the files put back..."), 0,
-            [&](const auto&, auto&) { insertion = model_.planInsertion(std::move(back)); }, false);
-        model_.insertFiles(insertion);
+        listBack(press->settleUndo(trashed_, index_, search_, model_.snapshot(), &unlisted));
         message = press->undoFailures();
         if (!unlisted.empty()) {
             const std::string why = listPutBack(unlisted);

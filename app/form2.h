@@ -77,6 +77,8 @@ class Form2 : public Page {
     // This window's last press, once another window or a script has undone it: the files that
     // are back in place return, rows and all.
     void settleOwnPress();
+    // Files put back: their rows return, checked, each in its place in the order shown.
+    void listBack(std::vector<FileId> files);
     // Offers Undo while a press of this window or one kept on disk may still go back.
     void updateUndo();
     // One message for the journals Undo cannot use, if any.
