@@ -285,6 +285,22 @@ class ResultsModelTest : public QObject {
         QCOMPARE(names(), inIndexOrder);
         model.sort(2);
         QCOMPARE(names(), cases[2].second);
+
+        // A folder's files by name, whatever order the disk lists them in: eight made in no
+        // order, which neither a hashed folder nor one listed newest first gives sorted.
+        testsupport::TempDir eight;
+        for (const char* name : {"h", "c", "f", "a", "g", "d", "b", "e"}) {
+            testsupport::makeFile(eight / name, 1000000000);
+        }
+        const auto listed = buildIndex({eight.path() + "/"});
+        ResultsModel byPath;
+        byPath.setRows(listed, firstIds(listed->fileCount()));
+        byPath.sort(0);
+        std::string got;
+        for (int r = 0; r < byPath.rowCount(); ++r) {
+            got += listed->path(byPath.fileAt(r)).back();
+        }
+        QCOMPARE(got, std::string("abcdefgh"));
     }
 
     void lastModifiedTexts() {
